@@ -1,0 +1,92 @@
+// The output pipeline alone: decode, line-end translation, append, drain, on 4 KiB chunks,
+// beside memcpy of the same bytes.
+#include "bench_support.h"
+
+#include "common/codec.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <vector>
+
+namespace veltaro::bench {
+namespace {
+
+using common::Json;
+constexpr std::size_t kChunk = 4096;
+constexpr std::size_t kSample = 4 << 20;  // 4 MiB of text, walked in chunks
+
+enum class Text { ascii, utf8, big5 };
+
+std::string sample(Text kind) {
+  switch (kind) {
+    case Text::ascii:
+      return ascii_text(kSample);
+    case Text::utf8:
+      return chinese_utf8_text(kSample);
+    case Text::big5:
+      return chinese_big5_text(kSample);
+  }
+  return {};
+}
+
+const char* encoding_of(Text kind) {
+  return kind == Text::big5 ? "big5" : "utf-8";
+}
+
+std::shared_ptr<gui::VeltaroApp> app_with_tab(bool translate) {
+  use_temporary_data_dir();
+  auto app = std::make_shared<gui::VeltaroApp>(common::QueueTable{}, common::EventTable{});
+  auto tab = std::make_shared<gui::Tab>("bench", "raw");
+  tab->session = std::make_shared<const Json>(Json{{"lfhascr", translate}, {"crhaslf", false}});
+  const std::lock_guard lock(app->tabs_mutex);
+  app->tabs["bench"] = tab;
+  app->tab_order.push_back("bench");
+  return app;
+}
+
+void BM_Pipeline(benchmark::State& state, Text kind, bool translate) {
+  const std::string text = sample(kind);
+  auto app = app_with_tab(translate);
+  auto decoder = common::Decoder::create(encoding_of(kind));
+  std::string decoded;
+  std::size_t offset = 0;
+  for (auto _ : state) {
+    if (offset + kChunk > text.size()) offset = 0;
+    decoded.clear();
+    decoder->decode(std::string_view(text).substr(offset, kChunk), decoded);
+    app->_push_to_term("bench", decoded);
+    benchmark::DoNotOptimize(app->drain_terminal("bench"));
+    offset += kChunk;
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kChunk));
+}
+
+void BM_Memcpy(benchmark::State& state, Text kind) {
+  const std::string text = sample(kind);
+  std::vector<char> dest(kChunk);
+  std::size_t offset = 0;
+  for (auto _ : state) {
+    if (offset + kChunk > text.size()) offset = 0;
+    std::memcpy(dest.data(), text.data() + offset, kChunk);
+    benchmark::DoNotOptimize(dest.data());
+    benchmark::ClobberMemory();
+    offset += kChunk;
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kChunk));
+}
+
+BENCHMARK_CAPTURE(BM_Memcpy, ascii, Text::ascii);
+BENCHMARK_CAPTURE(BM_Pipeline, ascii_plain, Text::ascii, false);
+BENCHMARK_CAPTURE(BM_Pipeline, ascii_lfhascr, Text::ascii, true);
+BENCHMARK_CAPTURE(BM_Memcpy, utf8_chinese, Text::utf8);
+BENCHMARK_CAPTURE(BM_Pipeline, utf8_chinese_plain, Text::utf8, false);
+BENCHMARK_CAPTURE(BM_Pipeline, utf8_chinese_lfhascr, Text::utf8, true);
+BENCHMARK_CAPTURE(BM_Memcpy, big5_chinese, Text::big5);
+BENCHMARK_CAPTURE(BM_Pipeline, big5_chinese_plain, Text::big5, false);
+BENCHMARK_CAPTURE(BM_Pipeline, big5_chinese_lfhascr, Text::big5, true);
+
+}  // namespace
+}  // namespace veltaro::bench
+
+BENCHMARK_MAIN();

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds the benchmarks with optimisation and runs them; medians and the same-run baselines
+# (memcpy, a plain socket reader) are printed side by side and kept in bench/results/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVELTARO_TESTS=OFF -DVELTARO_BENCH=ON
+cmake --build build-bench -j"$(nproc)" --target pipeline_bench raw_throughput_bench
+mkdir -p bench/results
+build-bench/bench/pipeline_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+  | tee bench/results/pipeline.txt
+build-bench/bench/raw_throughput_bench --benchmark_report_aggregates_only=true \
+  | tee bench/results/raw_throughput.txt

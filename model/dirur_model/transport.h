@@ -1,0 +1,53 @@
+// What a tab needs of its connection: connect, blocking receive, send, resize, close.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace veltaro::transport {
+
+// Anything a tab holds that must be released when the tab closes.
+class Closeable {
+ public:
+  virtual ~Closeable() = default;
+  // Idempotent and thread-safe; wakes a thread blocked in a receive. Never throws.
+  virtual void close() noexcept = 0;
+};
+
+// A byte stream to a peer. recv and send may run on different threads at the same time, and
+// close may come from a third.
+class Transport : public Closeable {
+ public:
+  // Opens the connection. Throws std::runtime_error whose text is shown to the user.
+  virtual void connect() = 0;
+  // Waits for data; returns up to max_bytes bytes, or empty bytes once the peer ended the stream
+  // or close() was called. Throws std::runtime_error when the connection fails.
+  virtual std::string recv(std::size_t max_bytes) = 0;
+  // Sends all of `data`. Throws std::runtime_error when the connection fails or is closed.
+  virtual void send(std::string_view data) = 0;
+  // Reports a new terminal size to the peer. Throws std::runtime_error on failure.
+  virtual void resize(int rows, int cols) = 0;
+  virtual bool is_closed() const noexcept = 0;
+};
+
+// A local serial line: it polls rather than blocks, so its surface differs from a stream's.
+class SerialLine : public Closeable {
+ public:
+  // Reads what is waiting, possibly nothing. Throws std::runtime_error when the device failed.
+  virtual std::string read(std::size_t max_bytes) = 0;
+  // Writes all of `data`. Throws std::runtime_error on failure.
+  virtual void write(std::string_view data) = 0;
+  virtual bool is_open() const noexcept = 0;
+};
+
+// An SSH-2 connection as a tab holds it beside its shell channel: its keep-alive interval can be
+// changed while it runs.
+class KeepAliveClient : public Closeable {
+ public:
+  // Sets the transport's keep-alive interval; false when there is no transport (yet).
+  virtual bool set_keepalive(std::chrono::seconds interval) = 0;
+};
+
+}  // namespace veltaro::transport

@@ -1,0 +1,101 @@
+// The page's operations by name, with positional arguments. A missing trailing argument is null;
+// an argument of the wrong type gives the operation's neutral result. Nothing throws out of here.
+#include "common/diag.h"
+#include "model/gui/veltaro_app.h"
+
+#include <map>
+
+namespace veltaro::gui {
+
+namespace {
+
+using Operation = Json (*)(VeltaroApp&, const Json& params);
+
+const Json& arg(const Json& params, std::size_t i) {
+  static const Json kMissing;
+  return params.is_array() && i < params.size() ? params[i] : kMissing;
+}
+
+const std::string* text_arg(const Json& params, std::size_t i) {
+  const Json& a = arg(params, i);
+  return a.is_string() ? &a.get_ref<const std::string&>() : nullptr;
+}
+
+// An operation on one tab whose id must be text; anything else gets `neutral`.
+template <typename F>
+Json on_tab(const Json& params, const Json& neutral, F&& body) {
+  const std::string* tab_id = text_arg(params, 0);
+  return tab_id ? body(*tab_id) : neutral;
+}
+
+const std::map<std::string, Operation>& operations() {
+  static const std::map<std::string, Operation> table = {
+      {"get_initial_state", [](VeltaroApp& app, const Json&) { return app.get_initial_state(); }},
+      {"get_runtime_state", [](VeltaroApp& app, const Json&) { return app.get_runtime_state(); }},
+      {"save_session", [](VeltaroApp& app, const Json& p) { return app.save_session(arg(p, 0)); }},
+      {"delete_session",
+       [](VeltaroApp& app, const Json& p) { return app.delete_session(arg(p, 0)); }},
+      {"connect_session",
+       [](VeltaroApp& app, const Json& p) { return app.connect_session(arg(p, 0)); }},
+      {"close_tab",
+       [](VeltaroApp& app, const Json& p) {
+         return on_tab(p, app.get_runtime_state(),
+                       [&](const std::string& id) { return app.close_tab(id); });
+       }},
+      {"send_input",
+       [](VeltaroApp& app, const Json& p) {
+         const std::string* data = text_arg(p, 1);
+         return on_tab(p, Json(false), [&](const std::string& id) {
+           return Json(data != nullptr && app.send_input(id, *data));
+         });
+       }},
+      {"resize_pty",
+       [](VeltaroApp& app, const Json& p) {
+         return on_tab(p, Json(), [&](const std::string& id) {
+           app.resize_pty(id, arg(p, 1), arg(p, 2));
+           return Json();
+         });
+       }},
+      {"set_tab_encoding",
+       [](VeltaroApp& app, const Json& p) {
+         const std::string* enc = text_arg(p, 1);
+         return on_tab(p, Json(false), [&](const std::string& id) {
+           return Json(enc != nullptr && app.set_tab_encoding(id, *enc));
+         });
+       }},
+      {"get_tab_reading",
+       [](VeltaroApp& app, const Json& p) {
+         return on_tab(p, Json{{"reading", false}},
+                       [&](const std::string& id) { return app.get_tab_reading(id); });
+       }},
+      {"toggle_tab_reading",
+       [](VeltaroApp& app, const Json& p) {
+         return on_tab(p, Json{{"reading", false}},
+                       [&](const std::string& id) { return app.toggle_tab_reading(id); });
+       }},
+      {"drain_terminal",
+       [](VeltaroApp& app, const Json& p) {
+         return on_tab(p, Json(""),
+                       [&](const std::string& id) { return Json(app.drain_terminal(id)); });
+       }},
+  };
+  return table;
+}
+
+}  // namespace
+
+std::optional<Json> VeltaroApp::call_operation(const std::string& name, const Json& params) {
+  const auto& table = operations();
+  const auto it = table.find(name);
+  if (it == table.end()) return std::nullopt;
+  try {
+    return it->second(*this, params);
+  } catch (const std::exception& e) {
+    common::diag("[" + name + "]", e.what());
+  } catch (...) {
+    common::diag("[" + name + "]", "unknown error");
+  }
+  return Json();
+}
+
+}  // namespace veltaro::gui

@@ -1,0 +1,69 @@
+// The live state of one open tab.
+#pragma once
+
+#include "common/codec.h"
+#include "common/utf8.h"
+#include "common/values.h"
+#include "model/dirur_model/transport.h"
+
+#include <atomic>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace veltaro::gui {
+
+// A saved session record. Records are never edited in place: an edit swaps in a new one, so a
+// reader holding the old pointer never sees half an edit.
+using SessionPtr = std::shared_ptr<const common::Json>;
+
+// Terminal text not yet taken by the page, oldest first. Guarded by VeltaroApp::_buf_lock.
+struct OutputBuffer {
+  struct Chunk {
+    std::string text;
+    common::CharCount chars;
+  };
+  std::deque<Chunk> chunks;
+  common::CharCount total;
+};
+
+struct Tab {
+  Tab(std::string tab_id, std::string tab_protocol)
+      : id(std::move(tab_id)), protocol(std::move(tab_protocol)) {}
+
+  const std::string id;
+  const std::string protocol;  // fixed for the tab's life
+
+  // Guards every field below up to `closed`: page calls, the starter and the reader all use them.
+  mutable std::mutex mutex;
+  SessionPtr session;
+  std::string display;
+  std::string encoding;
+  std::shared_ptr<common::Decoder> decoder;  // absent until the starter or reader makes one
+  std::shared_ptr<transport::Transport> channel;
+  std::shared_ptr<transport::KeepAliveClient> client;
+  std::shared_ptr<transport::SerialLine> serial;
+  std::shared_ptr<transport::Transport> telnet;
+  std::shared_ptr<transport::Transport> raw;
+  std::shared_ptr<transport::Transport> ssh1;
+  std::optional<std::filesystem::path> tmp_keyfile;
+  // Set when the tab is closed; a starter that stores a transport afterwards must close it.
+  bool closed = false;
+
+  std::atomic<bool> alive{true};
+  std::atomic<bool> reading{true};
+
+  OutputBuffer buffer;  // guarded by VeltaroApp::_buf_lock
+
+  bool eol_prev_cr = false;  // used by the tab's one reader thread only
+};
+
+using TabPtr = std::shared_ptr<Tab>;
+
+// The transport slots a tab has, named as the tab record names them.
+enum class Slot { channel, serial, telnet, raw, ssh1 };
+
+}  // namespace veltaro::gui

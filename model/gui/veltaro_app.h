@@ -1,0 +1,183 @@
+// The application controller: the session store, the tab table, the output pipeline and every
+// operation the page may call. One instance lives until the process ends; background threads
+// hold shared pointers to it.
+#pragma once
+
+#include "common/ipc_tables.h"
+#include "common/values.h"
+#include "model/gui/tab.h"
+#include "model/gui/window.h"
+
+#include <array>
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace veltaro::gui {
+
+using common::Json;
+
+class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
+ public:
+  static constexpr const char* APP_NAME = "Veltaro";
+  // Fields that only take effect on a new connection.
+  static constexpr std::array<const char*, 22> _CONN_LEVEL_KEYS = {"protocol",
+                                                                   "host",
+                                                                   "port",
+                                                                   "username",
+                                                                   "password",
+                                                                   "private_key",
+                                                                   "compression",
+                                                                   "agent_forwarding",
+                                                                   "ip_version",
+                                                                   "ssh_version",
+                                                                   "ssh_legacy_compat",
+                                                                   "ssh_kex",
+                                                                   "ssh_ciphers",
+                                                                   "ssh_macs",
+                                                                   "ssh_keys",
+                                                                   "serial_bits",
+                                                                   "serial_parity",
+                                                                   "serial_stop",
+                                                                   "serial_flow",
+                                                                   "serial_baud",
+                                                                   "terminal_type",
+                                                                   "port_forwards"};
+  static constexpr std::array<const char*, 2> _CLAUDE_TOGGLEABLE_FLAGS = {"lfhascr", "crhaslf"};
+
+  // Creates the data directory, loads sessions and settings, looks for the key generator.
+  // Throws only when the data directory cannot be created.
+  VeltaroApp(common::QueueTable Queue_All_variable, common::EventTable Event_All_variable);
+  VeltaroApp(const VeltaroApp&) = delete;
+  VeltaroApp& operator=(const VeltaroApp&) = delete;
+
+  // Paths, fixed at construction.
+  const std::filesystem::path APP_DIR;
+  const std::filesystem::path SESSIONS_FILE;
+  const std::filesystem::path SETTINGS_FILE;
+  const std::filesystem::path HOST_KEYS_FILE;
+
+  // --- lifecycle ---
+  // Creates the window and runs the host's loop on this thread; returns after _shutdown.
+  void run(const std::shared_ptr<WindowHost>& host, const std::string& html_content);
+  void _shutdown();
+  bool _on_window_closing();
+  void _poll_queue();
+  std::optional<std::filesystem::path> _find_bundled(const std::string& name,
+                                                     bool system_fallback = true) const;
+  // The directory holding the GUI library: the page, images and key generator live beside it.
+  static std::filesystem::path module_dir();
+  static std::filesystem::path module_file();
+
+  // --- page operations (never throw) ---
+  Json get_initial_state();
+  Json get_runtime_state();
+  Json save_session(const Json& rec);
+  Json delete_session(const Json& session_id);
+  Json connect_session(const Json& session_id);
+  Json close_tab(const std::string& tab_id);
+  bool send_input(const std::string& tab_id, const std::string& data);
+  void resize_pty(const std::string& tab_id, const Json& rows, const Json& cols);
+  bool set_tab_encoding(const std::string& tab_id, const std::string& encoding);
+  Json get_tab_reading(const std::string& tab_id);
+  Json toggle_tab_reading(const std::string& tab_id);
+  std::string drain_terminal(const std::string& tab_id);
+
+  // Runs the page operation `name` with positional `params`. Unknown names give nullopt.
+  // Never throws.
+  std::optional<Json> call_operation(const std::string& name, const Json& params);
+
+  // --- session store ---
+  void _load_sessions();
+  // Writes the store; the reason when it could not be written.
+  std::optional<std::string> _save_sessions();
+  void _load_settings();
+  std::optional<std::string> _save_settings();
+  void _apply_session_changes_to_open_tabs(const SessionPtr& new_rec, const SessionPtr& old_rec);
+  std::vector<SessionPtr> sessions_snapshot() const;
+  Json sessions_json() const;
+
+  // --- tabs ---
+  TabPtr find_tab(const std::string& tab_id) const;
+  std::vector<TabPtr> tabs_in_order() const;
+  Json _tabs_for_js() const;
+  void _close_tab_internal(const std::string& tab_id);
+  void _start_ssh(const std::string& tab_id);
+  void _start_raw_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
+  void _socket_reader_loop(const std::string& tab_id, Slot kind);
+
+  // Stores a starter's new transport in its tab; when the tab was closed meanwhile, closes the
+  // transport instead and returns false.
+  bool store_transport(const TabPtr& tab, Slot slot, std::shared_ptr<transport::Transport> t,
+                       std::shared_ptr<common::Decoder> decoder);
+
+  // --- output ---
+  void _push_to_term(const std::string& tab_id, std::string_view text);
+  std::string _apply_eol_translation(Tab& tab, std::string_view text);
+  void _push_info(const std::string& tab_id, const std::string& message, bool is_error = false);
+  void _push_connected(const std::string& tab_id);
+
+  // --- fields, in the order the constructor sets them ---
+  common::QueueTable queue_all;
+  common::EventTable event_all;
+
+  mutable std::mutex sessions_mutex;  // swaps of `sessions` only
+  std::vector<SessionPtr> sessions;
+  Json settings;
+
+  mutable std::mutex tabs_mutex;  // `tabs`, `tab_order`, `active_tab_id`
+  std::map<std::string, TabPtr> tabs;
+  std::vector<std::string> tab_order;
+  std::optional<std::string> active_tab_id;
+
+  mutable std::mutex status_mutex;
+  std::map<std::string, std::string> session_status;
+
+  std::mutex _buf_lock;  // every tab's output buffer
+
+  std::optional<std::filesystem::path> puttygen_exe;
+
+  std::shared_ptr<Window> window() const;
+  void set_window(std::shared_ptr<Window> w);
+
+  std::atomic<bool> _stop{false};
+
+  std::optional<std::string> _claude_session_id;
+  std::string _claude_model = "claude-opus-4-7";
+  std::optional<std::filesystem::path> _claude_exe;
+  bool _claude_exe_resolved = false;
+  std::filesystem::path _claude_arch_dir;
+
+ private:
+  Json runtime_state_with(const char* key, const Json& value);
+  void show_unsupported(const TabPtr& tab, const std::string& protocol);
+
+  mutable std::mutex window_mutex_;
+  std::shared_ptr<Window> _window;
+  std::shared_ptr<TrayIcon> _tray_icon;
+
+  // Serialises whole edits of the store (change, write) so the file always holds the latest list.
+  std::mutex store_mutex_;
+  // The session file failed to load: keep a copy of it before the first save replaces it.
+  bool broken_store_pending_ = false;
+};
+
+// Starts a thread that does not keep the process alive and never lets an error escape.
+void spawn_detached(std::function<void()> body);
+
+// The whole entry: loads the page, builds the controller, runs it on `host`. Errors are reported
+// as "[GUI] fatal:" lines; returns normally.
+void run_gui(common::QueueTable Queue_All_variable, common::EventTable Event_All_variable,
+             const std::shared_ptr<WindowHost>& host);
+
+// The page text: html/index.html beside the GUI library. Throws std::runtime_error when missing.
+std::string _load_html_content();
+
+}  // namespace veltaro::gui

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Sets up a fresh machine, builds the tests with AddressSanitizer and UndefinedBehaviorSanitizer,
+# and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+build=build-test
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DVELTARO_SANITIZE=ON -DVELTARO_BENCH=OFF
+cmake --build "$build" -j"$(nproc)"
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 300

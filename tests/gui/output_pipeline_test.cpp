@@ -1,0 +1,130 @@
+#include "test_support.h"
+
+#include <atomic>
+#include <thread>
+
+namespace veltaro::gui {
+namespace {
+
+using common::Json;
+using testing::add_tab;
+
+class OutputPipeline : public testing::DataDirTest {
+ protected:
+  void SetUp() override {
+    DataDirTest::SetUp();
+    app_ = make_app();
+  }
+  std::string translate(const Json& session, std::initializer_list<std::string> chunks) {
+    const auto tab = add_tab(*app_, "t" + std::to_string(++n_), session);
+    std::string out;
+    for (const auto& c : chunks) out += app_->_apply_eol_translation(*tab, c);
+    return out;
+  }
+  std::shared_ptr<VeltaroApp> app_;
+  int n_ = 0;
+};
+
+TEST_F(OutputPipeline, LineEndTranslationFollowsBothSwitchesAndCarriesAcrossChunks) {
+  const Json lf{{"lfhascr", true}};
+  const Json cr{{"crhaslf", true}};
+  const Json both{{"lfhascr", true}, {"crhaslf", 1}};
+  EXPECT_EQ(translate(cr, {"a\rb"}), "a\r\nb");
+  EXPECT_EQ(translate(lf, {"a\nb"}), "a\r\nb");
+  EXPECT_EQ(translate(lf, {"a\r\nb"}), "a\r\nb");
+  EXPECT_EQ(translate(lf, {"a\r", "\nb"}), "a\r\nb") << "a CR LF split across chunks gains no CR";
+  EXPECT_EQ(translate(lf, {"a\r", "x\nb"}), "a\rx\r\nb") << "the carry ends at any other char";
+  EXPECT_EQ(translate(lf, {"\n\n"}), "\r\n\r\n");
+  EXPECT_EQ(translate(both, {"a\r\nb"}), "a\r\n\r\nb");
+  EXPECT_EQ(translate(Json::object(), {"a\r", "\nb\n"}), "a\r\nb\n");
+  EXPECT_EQ(translate(lf, {"中文\n"}), "中文\r\n");
+}
+
+TEST_F(OutputPipeline, SwitchesOffLeaveTheCarryAlone) {
+  auto tab = add_tab(*app_, "x", Json{{"lfhascr", false}});
+  tab->eol_prev_cr = true;
+  EXPECT_EQ(app_->_apply_eol_translation(*tab, "\nq"), "\nq");
+  EXPECT_TRUE(tab->eol_prev_cr);
+}
+
+TEST_F(OutputPipeline, BufferTrimsWholeOldChunksAndKeepsTheNewest) {
+  add_tab(*app_, "t", Json::object());
+  const std::string chunk(900'000, 'a');  // 45 % of the limit
+  for (int i = 0; i < 3; ++i) app_->_push_to_term("t", chunk);
+  EXPECT_EQ(app_->drain_terminal("t").size(), 1'800'000u);
+  const std::string huge(2'500'000, 'b');  // 125 %: stays whole
+  app_->_push_to_term("t", "old");
+  app_->_push_to_term("t", huge);
+  EXPECT_EQ(app_->drain_terminal("t"), huge);
+  EXPECT_EQ(app_->drain_terminal("t"), "");
+}
+
+TEST_F(OutputPipeline, LimitCountsCharactersNotBytes) {
+  add_tab(*app_, "t", Json::object());
+  std::string chinese;
+  for (int i = 0; i < 600'000; ++i) chinese += "中";  // 600k characters, 1.8 MB
+  app_->_push_to_term("t", chinese);
+  app_->_push_to_term("t", chinese);
+  app_->_push_to_term("t", chinese);
+  // 1.8 M characters fit; counting bytes (5.4 MB) would have dropped two chunks.
+  EXPECT_EQ(app_->drain_terminal("t").size(), 3 * chinese.size());
+  app_->_push_to_term("t", chinese + chinese);
+  app_->_push_to_term("t", chinese + chinese);
+  EXPECT_EQ(app_->drain_terminal("t").size(), 2 * chinese.size());
+}
+
+TEST_F(OutputPipeline, CaptureOffDropsTextForGood) {
+  auto tab = add_tab(*app_, "t", Json::object());
+  EXPECT_EQ(app_->toggle_tab_reading("t"), (Json{{"reading", false}}));
+  app_->_push_to_term("t", "lost");
+  EXPECT_EQ(app_->toggle_tab_reading("t"), (Json{{"reading", true}}));
+  app_->_push_to_term("t", "kept");
+  EXPECT_EQ(app_->drain_terminal("t"), "kept");
+  EXPECT_EQ(app_->drain_terminal("missing"), "");
+  app_->_push_to_term("missing", "nowhere");
+}
+
+TEST_F(OutputPipeline, AppendAgainstDrainLosesAndReordersNothing) {
+  add_tab(*app_, "t", Json{{"lfhascr", true}});
+  constexpr int kLines = 20000;
+  std::thread writer([&] {
+    for (int i = 0; i < kLines; ++i) app_->_push_to_term("t", std::to_string(i) + "\n");
+  });
+  std::string all;
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    while (!done.load()) all += app_->drain_terminal("t");
+  });
+  writer.join();
+  done = true;
+  reader.join();
+  all += app_->drain_terminal("t");
+  std::string expected;
+  for (int i = 0; i < kLines; ++i) expected += std::to_string(i) + "\r\n";
+  EXPECT_EQ(all, expected);
+}
+
+TEST_F(OutputPipeline, StatusLinesAreAsciiScriptCalls) {
+  app_->_push_info("ab12cd34", "─── 連線已結束 ───", false);
+  app_->_push_info("ab12cd34", "bad \"quote\" 😀", true);
+  app_->_push_connected("ab12cd34");
+  const auto scripts = window_->scripts();
+  ASSERT_EQ(scripts.size(), 3u);
+  EXPECT_EQ(
+      scripts[0],
+      "setTerminalInfo(\"ab12cd34\", \"\\u2500\\u2500\\u2500 \\u9023\\u7dda\\u5df2\\u7d50\\u675f "
+      "\\u2500\\u2500\\u2500\", false)");
+  EXPECT_EQ(scripts[1],
+            "setTerminalInfo(\"ab12cd34\", \"bad \\\"quote\\\" \\ud83d\\ude00\", true)");
+  EXPECT_EQ(scripts[2], "terminalConnected(\"ab12cd34\")");
+}
+
+TEST_F(OutputPipeline, StatusLinesBeforeTheWindowExistAreDropped) {
+  app_->set_window(nullptr);
+  app_->_push_info("t", "nobody sees this");
+  app_->_push_connected("t");
+  EXPECT_TRUE(window_->scripts().empty());
+}
+
+}  // namespace
+}  // namespace veltaro::gui
