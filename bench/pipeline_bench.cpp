@@ -49,13 +49,13 @@ void BM_Pipeline(benchmark::State& state, Text kind, bool translate) {
   const std::string text = sample(kind);
   auto app = app_with_tab(translate);
   auto decoder = common::Decoder::create(encoding_of(kind));
-  std::string decoded;
   std::size_t offset = 0;
   for (auto _ : state) {
     if (offset + kChunk > text.size()) offset = 0;
-    decoded.clear();
+    // A fresh string per chunk, as the tab's reader makes one.
+    std::string decoded;
     decoder->decode(std::string_view(text).substr(offset, kChunk), decoded);
-    app->_push_to_term("bench", decoded);
+    app->_push_to_term("bench", std::move(decoded));
     benchmark::DoNotOptimize(app->drain_terminal("bench"));
     offset += kChunk;
   }

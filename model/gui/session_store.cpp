@@ -142,8 +142,9 @@ Json VeltaroApp::save_session(const Json& rec_in) {
       }
     }
     error = _save_sessions();
+    // Still under the edit lock, so that two saves of one session reach its tabs in order.
+    _apply_session_changes_to_open_tabs(stored, old);
   }
-  _apply_session_changes_to_open_tabs(stored, old);
   Json result{{"sessions", sessions_json()}, {"id", stored->at("id")}};
   if (error) result["error"] = *error;
   return result;

@@ -58,8 +58,8 @@ void VeltaroApp::_socket_reader_loop(const std::string& tab_id, Slot kind) {
       if (data.empty()) break;
       // A tab closed behind our back: stop here, and let the close below release the peer.
       if (!find_tab(tab_id)) break;
-      const std::string text = decode_chunk(*tab, data);
-      if (!text.empty()) _push_to_term(tab_id, text);
+      std::string text = decode_chunk(*tab, data);
+      if (!text.empty()) _push_to_term(tab_id, std::move(text));
     }
   } catch (const std::exception&) {
     // A failed receive ends the connection like the peer closing it; the end line says so.

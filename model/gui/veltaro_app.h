@@ -119,8 +119,9 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
                        std::shared_ptr<common::Decoder> decoder);
 
   // --- output ---
-  void _push_to_term(const std::string& tab_id, std::string_view text);
-  std::string _apply_eol_translation(Tab& tab, std::string_view text);
+  void _push_to_term(const std::string& tab_id, std::string text);
+  // Returns `text` itself (moved) when neither switch is set.
+  std::string _apply_eol_translation(Tab& tab, std::string text);
   void _push_info(const std::string& tab_id, const std::string& message, bool is_error = false);
   void _push_connected(const std::string& tab_id);
 

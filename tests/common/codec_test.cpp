@@ -1,0 +1,231 @@
+#include "common/codec.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/codec_names.h"
+
+namespace veltaro::common {
+namespace {
+
+const std::string kFffd = "\xEF\xBF\xBD";
+
+// Written apart from the codec so that a fault there cannot hide itself here.
+bool is_valid_utf8(std::string_view s) {
+  for (size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    const size_t n = b < 0x80                ? 1
+                     : b >= 0xC2 && b < 0xE0 ? 2
+                     : b >= 0xE0 && b < 0xF0 ? 3
+                     : b >= 0xF0 && b < 0xF5 ? 4
+                                             : 0;
+    if (n == 0 || i + n > s.size()) return false;
+    char32_t c = n == 1 ? b : b & (0x7F >> n);
+    for (size_t k = 1; k < n; ++k) {
+      const auto t = static_cast<unsigned char>(s[i + k]);
+      if ((t & 0xC0) != 0x80) return false;
+      c = (c << 6) | (t & 0x3F);
+    }
+    const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (c < least[n] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) return false;
+    i += n;
+  }
+  return true;
+}
+
+std::string decode_in_pieces(std::string_view name, const std::vector<std::string>& pieces) {
+  const auto decoder = Decoder::create(name);
+  std::string out;
+  for (const auto& piece : pieces) decoder->decode(piece, out);
+  return out;
+}
+
+TEST(CodecNames, SpellingsUsersTypeAreKnown) {
+  for (const char* name :
+       {"utf-8",        "UTF8",   "utf_8",   " utf 8 ",      "Utf--8",     "big5",
+        "Big5-TW",      "cp950",  "MS950",   "big5hkscs",    "BIG5-HKSCS", "gbk",
+        "cp936",        "gb2312", "GB18030", "shift_jis",    "SJIS",       "Shift-JIS",
+        "cp932",        "ms932",  "euc-jp",  "eucjp",        "euc_jp",     "EUC-KR",
+        "euckr",        "cp949",  "uhc",     "latin-1",      "Latin1",     "iso-8859-1",
+        "iso8859-1",    "L1",     "cp1252",  "windows-1252", "cp437",      "IBM437",
+        "koi8-r",       "KOI8-U", "ascii",   "US-ASCII",     "iso-8859-2", "iso8859-15",
+        "windows-1250", "cp1258"}) {
+    EXPECT_TRUE(is_known_encoding(name)) << name;
+  }
+}
+
+TEST(CodecNames, UnknownNamesAreRefusedByName) {
+  for (const std::string& name :
+       std::vector<std::string>{"", "-", "utf-16", "iso-8859-16", "iso-8859-12", "utf/8",
+                                "x-mac-japanese", "klingon", std::string(300, 'a')}) {
+    EXPECT_FALSE(is_known_encoding(name)) << name;
+    for (const auto& call : std::vector<std::function<void()>>{[&] { Decoder::create(name); },
+                                                               [&] { encode(name, "x"); },
+                                                               [&] { decode_whole(name, "x"); }}) {
+      try {
+        call();
+        ADD_FAILURE() << "accepted " << name;
+      } catch (const UnknownEncoding& e) {
+        EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+      }
+    }
+  }
+}
+
+// Opens every converter in the table, so a misspelt ICU name fails here; ASCII must come through
+// untouched both ways, which also holds the tables that move SUB, FS and DEL to account.
+TEST(CodecNames, EveryTableEntryOpensOwnsItsNamesAndKeepsAscii) {
+  std::string ascii;
+  for (int c = 0; c < 0x80; ++c) ascii.push_back(static_cast<char>(c));
+  for (const auto& codec : codec_names::all()) {
+    std::string_view names = codec.names;
+    const std::string first(names.substr(0, names.find(' ')));
+    while (!names.empty()) {
+      const auto name = names.substr(0, names.find(' '));
+      EXPECT_EQ(codec_names::find(name), &codec) << name << " belongs to an earlier entry";
+      names.remove_prefix(std::min(names.size(), name.size() + 1));
+    }
+    EXPECT_EQ(Decoder::create(first)->decode(ascii), ascii) << first;
+    EXPECT_EQ(encode(first, ascii), ascii) << first;
+  }
+}
+
+TEST(CodecUtf8, MalformedInputIsReplacedAsPythonDoes) {
+  const std::string smiley = "\xF0\x9F\x98\x80";
+  const struct {
+    std::vector<std::string> pieces;
+    std::string expected;
+  } cases[] = {
+      {{"\xE4\xB8", "A"}, kFffd + "A"},
+      {{"\xFF\xFE"}, kFffd + kFffd},
+      {{"\xF0\x9F\x98", "\x80"}, smiley},
+      {{"\xF0", "\x9F", "", "\x98", "\x80!"}, smiley + "!"},
+      {{"\xED\xA0\x80"}, kFffd + kFffd + kFffd},              // an encoded surrogate
+      {{"\xC0\xAF"}, kFffd + kFffd},                          // overlong
+      {{"\xF4\x90\x80\x80"}, kFffd + kFffd + kFffd + kFffd},  // above U+10FFFF
+      {{"\xE1\x80", "\xE1\x80\x80"}, kFffd + "\xE1\x80\x80"},
+      {{"a\x80", "b"}, "a" + kFffd + "b"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(decode_in_pieces("utf-8", c.pieces), c.expected);
+  EXPECT_EQ(decode_whole("utf-8", "a\xF0\x9F\x98"), "a" + kFffd);
+}
+
+// Long valid text takes the vector path; a fault put at every offset crosses all its block edges.
+TEST(CodecUtf8, FaultsAnywhereInLongTextAreFoundAndOnlyThem) {
+  std::string text;
+  while (text.size() < 200) text += "ab\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80 ";
+  EXPECT_EQ(decode_whole("utf-8", text), text);
+  const std::pair<std::string, std::string> faults[] = {
+      {"\xFF", kFffd}, {"\xE4\xB8", kFffd}, {"\xED\xA0\x80", kFffd + kFffd + kFffd}};
+  for (size_t at = 0; at <= text.size(); ++at) {
+    if (at < text.size() && (text[at] & 0xC0) == 0x80) continue;  // inside a character
+    for (const auto& [bad, replaced] : faults) {
+      const std::string input = text.substr(0, at) + bad + text.substr(at);
+      ASSERT_EQ(decode_whole("utf-8", input), text.substr(0, at) + replaced + text.substr(at))
+          << "fault at " << at;
+    }
+  }
+}
+
+TEST(CodecLegacy, SamplesMatchPythonBothWaysInAnyPieces) {
+  const struct {
+    const char* name;
+    std::string bytes, text;
+  } samples[] = {
+      {"big5", "\xA4\xA4\xA4\xE5", "中文"},
+      {"cp950", "\xA3\xE1\xA4\xA4", "€中"},
+      {"big5hkscs", "\x9D\xEF", "嘅"},
+      {"gbk", "\xD6\xD0\xCE\xC4", "中文"},
+      {"gb2312", "\xD6\xD0\xCE\xC4", "中文"},
+      {"gb18030", "\xD6\xD0\x94\x39\xFC\x36", "中😀"},
+      {"shift_jis", "\x93\xFA\x96\x7B\xB1\\~", "日本ｱ\\~"},
+      {"cp932", "\x87\x40", "①"},
+      {"euc-jp", "\xC6\xFC\xCB\xDC\x8F\xB0\xA1\x8E\xB1", "日本丂ｱ"},
+      {"euc-kr", "\xC7\xD1\xB1\xB9", "한국"},
+      {"cp949", "\x81\x41", "갂"},
+      {"latin-1", "\xE9", "é"},
+      {"cp1252", "\x80", "€"},
+      {"cp437", "\xB0", "░"},
+      {"koi8-u", "\xBD", "Ґ"},
+      {"iso-8859-7", "\xD9", "Ω"},
+      {"iso-8859-11", "\xA1", "ก"},
+      {"windows-1251", "\xC6", "Ж"},
+      {"cp1258", "\xFE", "₫"},
+  };
+  for (const auto& s : samples) {
+    EXPECT_EQ(decode_whole(s.name, s.bytes), s.text) << s.name;
+    EXPECT_EQ(encode(s.name, s.text), s.bytes) << s.name;
+    for (size_t cut = 1; cut < s.bytes.size(); ++cut) {
+      EXPECT_EQ(decode_in_pieces(s.name, {s.bytes.substr(0, cut), s.bytes.substr(cut)}), s.text)
+          << s.name << " cut at " << cut;
+    }
+  }
+}
+
+TEST(CodecLegacy, BadBytesBecomeReplacementsWithoutSwallowingAscii) {
+  EXPECT_EQ(decode_whole("shift_jis", "\xEB|"), kFffd + "|");
+  EXPECT_EQ(decode_whole("cp949", "\xFE\x56"), kFffd + "V");
+  EXPECT_EQ(decode_whole("euc-kr",
+                         "\x90"
+                         "A"),
+            kFffd + "A");  // not the C1 control U+0090
+  EXPECT_EQ(decode_whole("cp1252", "\x81"), kFffd);
+  EXPECT_EQ(decode_whole("big5", "\xA4"), kFffd);
+  // Python's gb18030 gives a single U+FFFD here and loses "0A".
+  EXPECT_EQ(decode_whole("gb18030",
+                         "\x81\x30"
+                         "A"),
+            kFffd + "0A");
+}
+
+TEST(CodecEncode, EachUnencodableCharacterBecomesOneQuestionMark) {
+  EXPECT_EQ(encode("latin-1", "a€😀b"), "a??b");
+  EXPECT_EQ(encode("big5", "中😀"), "\xA4\xA4?");
+  EXPECT_EQ(encode("shift_jis", "é\u00AD"), "??");  // ICU on its own would drop the soft hyphen
+  EXPECT_EQ(encode("cp1252", "\u0081"), "?");
+  EXPECT_EQ(encode("gb18030", "😀"), "\x94\x39\xFC\x36");
+}
+
+TEST(CodecEncode, MalformedTextBecomesQuestionMarks) {
+  EXPECT_EQ(encode("utf-8",
+                   "a\xFF"
+                   "b\xE4\xB8"),
+            "a?b?");
+  EXPECT_EQ(encode("utf-8", "\xED\xA0\x80"), "???");
+  EXPECT_EQ(encode("utf-8", "中😀\x7F"), "中😀\x7F");
+  EXPECT_EQ(encode("big5", "\xFF中\xE4"), "?\xA4\xA4?");
+}
+
+// Random bytes cut anywhere must decode to valid UTF-8, and once a newline (which no codec here
+// takes as part of a character) ends the input, pieces and whole must agree exactly.
+TEST(CodecFuzz, RandomBytesInRandomPiecesAgreeWithWholeAndStayValid) {
+  std::mt19937 rng(20240611);
+  for (const auto& codec : codec_names::all()) {
+    const std::string_view names = codec.names;
+    const std::string name(names.substr(0, names.find(' ')));
+    for (int round = 0; round < 200; ++round) {
+      std::string bytes(rng() % 64, '\0');
+      for (char& b : bytes)
+        b = static_cast<char>(rng() % 3 == 0 ? rng() % 0x80 : 0x80 + rng() % 0x80);
+      std::vector<std::string> pieces;
+      for (size_t at = 0; at < bytes.size();) {
+        const size_t n = std::min<size_t>(rng() % 6, bytes.size() - at);
+        pieces.push_back(bytes.substr(at, n));
+        at += n;
+      }
+      pieces.push_back("\n");
+      const std::string out = decode_in_pieces(name, pieces);
+      ASSERT_TRUE(is_valid_utf8(out)) << name;
+      ASSERT_EQ(out, decode_whole(name, bytes + "\n")) << name;
+      ASSERT_NO_THROW(encode(name, bytes)) << name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace veltaro::common
