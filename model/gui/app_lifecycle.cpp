@@ -88,7 +88,13 @@ void VeltaroApp::set_window(std::shared_ptr<Window> w) {
   _window = std::move(w);
 }
 
+void VeltaroApp::set_desktop(std::shared_ptr<Desktop> d) {
+  const std::lock_guard lock(window_mutex_);
+  desktop_ = std::move(d);
+}
+
 void VeltaroApp::run(const std::shared_ptr<WindowHost>& host, const std::string& html_content) {
+  set_desktop(host->desktop());
   const std::filesystem::path icon = module_dir() / "格式範本" / "logo.ico";
   WindowOptions options;
   options.title = APP_NAME;

@@ -78,6 +78,11 @@ const std::map<std::string, Operation>& operations() {
          return on_tab(p, Json(""),
                        [&](const std::string& id) { return Json(app.drain_terminal(id)); });
        }},
+      {"get_images", [](VeltaroApp& app, const Json&) { return app.get_images(); }},
+      {"open_url", [](VeltaroApp& app, const Json& p) { return Json(app.open_url(arg(p, 0))); }},
+      {"read_clipboard", [](VeltaroApp& app, const Json&) { return Json(app.read_clipboard()); }},
+      {"pick_private_key",
+       [](VeltaroApp& app, const Json&) { return Json(app.pick_private_key()); }},
   };
   return table;
 }

@@ -89,6 +89,10 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   Json get_tab_reading(const std::string& tab_id);
   Json toggle_tab_reading(const std::string& tab_id);
   std::string drain_terminal(const std::string& tab_id);
+  Json get_images();
+  bool open_url(const Json& url);
+  std::string read_clipboard();
+  std::string pick_private_key();
 
   // Runs the page operation `name` with positional `params`. Unknown names give nullopt.
   // Never throws.
@@ -147,6 +151,7 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
 
   std::shared_ptr<Window> window() const;
   void set_window(std::shared_ptr<Window> w);
+  void set_desktop(std::shared_ptr<Desktop> d);
 
   std::atomic<bool> _stop{false};
 
@@ -163,6 +168,7 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   mutable std::mutex window_mutex_;
   std::shared_ptr<Window> _window;
   std::shared_ptr<TrayIcon> _tray_icon;
+  std::shared_ptr<Desktop> desktop_;
 
   // Serialises whole edits of the store (change, write) so the file always holds the latest list.
   std::mutex store_mutex_;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,19 @@ class TrayIcon {
  public:
   virtual ~TrayIcon() = default;
   virtual void stop() = 0;
+};
+
+// Desktop facilities the page cannot reach by itself. Each answers through `done`, possibly on
+// another thread and possibly never (a dialog left open); callers bound their wait.
+class Desktop {
+ public:
+  virtual ~Desktop() = default;
+  // The clipboard's text, or empty text when it holds none.
+  virtual void read_clipboard(std::function<void(std::string)> done) = 0;
+  // The chosen key file's path, or empty text when cancelled.
+  virtual void pick_private_key(std::function<void(std::string)> done) = 0;
+  // Hands an address (already checked to be http, https or mailto) to the default browser.
+  virtual bool open_url(const std::string& url) = 0;
 };
 
 struct WindowOptions {
@@ -55,6 +69,8 @@ class WindowHost {
   // Sets up the tray icon for `app`; empty when this host has none.
   virtual std::shared_ptr<TrayIcon> setup_tray(VeltaroApp& app) = 0;
   virtual void apply_dark_titlebar() = 0;
+  // The desktop facilities of this host; empty when it has none.
+  virtual std::shared_ptr<Desktop> desktop() = 0;
   // Runs the event loop on the calling thread until the window is destroyed.
   virtual void run_loop(const LoopOptions& options) = 0;
 };

@@ -20,6 +20,8 @@ class HeadlessHost final : public gui::WindowHost {
                                              gui::VeltaroApp& app) override;
   std::shared_ptr<gui::TrayIcon> setup_tray(gui::VeltaroApp&) override { return nullptr; }
   void apply_dark_titlebar() override {}
+  // No clipboard, dialog or browser without a desktop: those calls give their neutral results.
+  std::shared_ptr<gui::Desktop> desktop() override { return nullptr; }
   // Answers requests until standard input ends, then waits (bounded) for calls still running.
   void run_loop(const gui::LoopOptions& options) override;
 

@@ -1,0 +1,11 @@
+// The application entry with the desktop window.
+#pragma once
+
+#include "common/ipc_tables.h"
+
+namespace veltaro::desktop {
+
+// Runs the application in a GTK window until it is quit. Errors are reported, never thrown.
+void GUI(common::QueueTable Queue_All_variable, common::EventTable Event_All_variable);
+
+}  // namespace veltaro::desktop

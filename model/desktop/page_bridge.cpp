@@ -1,0 +1,86 @@
+#include "model/desktop/page_bridge.h"
+
+#include "model/desktop/main_thread.h"
+#include "model/gui/veltaro_app.h"
+
+namespace veltaro::desktop {
+
+namespace {
+
+using common::Json;
+
+// The page sees a plain object of functions; every name becomes a message with its arguments.
+constexpr const char* kBridgeScript = R"JS(
+(() => {
+  const post = (method, params) =>
+    window.webkit.messageHandlers.veltaro.postMessage({ method, params });
+  const api = new Proxy({}, {
+    get: (_, name) => typeof name === 'string' ? (...args) => post(name, args) : undefined,
+  });
+  Object.defineProperty(window, 'veltaro', { value: Object.freeze({ api }), writable: false });
+})();
+)JS";
+
+struct Bridge {
+  std::shared_ptr<gui::VeltaroApp> app;
+};
+
+void answer(WebKitScriptMessageReply* reply, JSCContext* context, std::optional<Json> result,
+            std::string method) {
+  run_on_main([reply, context, result = std::move(result), method] {
+    if (result) {
+      const std::string text = common::dump_utf8(*result);
+      JSCValue* value = jsc_value_new_from_json(context, text.c_str());
+      webkit_script_message_reply_return_value(reply, value);
+      g_object_unref(value);
+    } else {
+      webkit_script_message_reply_return_error_message(reply,
+                                                       ("unknown method: " + method).c_str());
+    }
+    webkit_script_message_reply_unref(reply);
+    g_object_unref(context);
+  });
+}
+
+gboolean on_message(WebKitUserContentManager*, JSCValue* value, WebKitScriptMessageReply* reply,
+                    gpointer data) {
+  const auto* bridge = static_cast<Bridge*>(data);
+  char* json_text = jsc_value_to_json(value, 0);
+  Json message;
+  try {
+    message = Json::parse(json_text ? json_text : "null");
+  } catch (const std::exception&) {
+    message = Json();
+  }
+  g_free(json_text);
+  const Json* method = common::member(message, "method");
+  const Json* params = common::member(message, "params");
+  if (!method || !method->is_string()) {
+    webkit_script_message_reply_return_error_message(reply, "malformed call");
+    return TRUE;
+  }
+  webkit_script_message_reply_ref(reply);
+  JSCContext* context = JSC_CONTEXT(g_object_ref(jsc_value_get_context(value)));
+  gui::spawn_detached([app = bridge->app, reply, context, name = method->get<std::string>(),
+                       args = params ? *params : Json::array()] {
+    answer(reply, context, app->call_operation(name, args), name);
+  });
+  return TRUE;
+}
+
+}  // namespace
+
+void install_page_bridge(WebKitUserContentManager* manager, std::shared_ptr<gui::VeltaroApp> app) {
+  auto* bridge = new Bridge{std::move(app)};  // lives as long as the window: the whole run
+  g_signal_connect(manager, "script-message-with-reply-received::veltaro", G_CALLBACK(on_message),
+                   bridge);
+  webkit_user_content_manager_register_script_message_handler_with_reply(manager, "veltaro",
+                                                                         nullptr);
+  WebKitUserScript* script =
+      webkit_user_script_new(kBridgeScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+  webkit_user_content_manager_add_script(manager, script);
+  webkit_user_script_unref(script);
+}
+
+}  // namespace veltaro::desktop
