@@ -2,6 +2,7 @@
 // buffers it, and this thread drains it the way the page does. Beside it, a plain socket reader
 // of the same stream from the same sender.
 #include "bench_support.h"
+#include "model/dirur_model/raw_backend/raw_backend.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -87,6 +88,23 @@ void BM_PlainSocketReader(benchmark::State& state) {
   state.counters["received_MB"] = static_cast<double>(got) / 1e6;
 }
 
+// The transport alone, to tell its cost from the tab's.
+void BM_RawBackendAlone(benchmark::State& state) {
+  std::size_t got = 0;
+  for (auto _ : state) {
+    Listener listener;
+    std::thread sender = start_sender(listener, stream_block());
+    raw::RawBackend t("127.0.0.1", listener.port, std::chrono::seconds(15));
+    t.connect();
+    got = 0;
+    for (std::string data; !(data = t.recv(4096)).empty();) got += data.size();
+    t.close();
+    sender.join();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kStreamBytes));
+  state.counters["received_MB"] = static_cast<double>(got) / 1e6;
+}
+
 void BM_RawTabToDrain(benchmark::State& state) {
   use_temporary_data_dir();
   auto app = std::make_shared<gui::VeltaroApp>(common::QueueTable{}, common::EventTable{});
@@ -130,6 +148,11 @@ void BM_RawTabToDrain(benchmark::State& state) {
 }
 
 BENCHMARK(BM_PlainSocketReader)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Repetitions(5);
+BENCHMARK(BM_RawBackendAlone)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(1)

@@ -231,12 +231,10 @@ SkipValid vector_skip_valid() {
 
 #endif
 
-// Appends [p, end) to `out` with each maximal invalid subsequence replaced by `replacement`.
-// Returns where an unfinished trailing character starts (end when there is none).
-const unsigned char* append_utf8(const unsigned char* p, const unsigned char* end, std::string& out,
-                                 std::string_view replacement) {
+// Where the well-formed UTF-8 starting at p ends: at `end`, at a malformed byte, or at an
+// unfinished trailing character.
+const unsigned char* scan_valid(const unsigned char* p, const unsigned char* end) {
   static const SkipValid skip_valid = vector_skip_valid();
-  const unsigned char* copied = p;  // valid input is appended in runs, not byte by byte
   while (p < end) {
     const unsigned char* limit = end;
     if (skip_valid != nullptr) {
@@ -274,16 +272,25 @@ const unsigned char* append_utf8(const unsigned char* p, const unsigned char* en
           continue;
         }
       }
-      const int n = classify_utf8(p, end);
-      out.append(reinterpret_cast<const char*>(copied), p - copied);
-      if (n == 0) return p;
-      out.append(replacement);
-      p += -n;
-      copied = p;
+      return p;
     }
   }
-  out.append(reinterpret_cast<const char*>(copied), p - copied);
   return end;
+}
+
+// Appends [p, end) to `out` with each maximal invalid subsequence replaced by `replacement`.
+// Returns where an unfinished trailing character starts (end when there is none).
+const unsigned char* append_utf8(const unsigned char* p, const unsigned char* end, std::string& out,
+                                 std::string_view replacement) {
+  for (;;) {
+    const unsigned char* bad = scan_valid(p, end);
+    out.append(reinterpret_cast<const char*>(p), bad - p);
+    if (bad == end) return end;
+    const int n = classify_utf8(bad, end);
+    if (n == 0) return bad;
+    out.append(replacement);
+    p = bad - n;
+  }
 }
 
 void append_code_point(char32_t c, std::string& out) {
@@ -348,6 +355,15 @@ class Utf8Decoder final : public FlushingDecoder {
     const unsigned char* rest = append_utf8(p, end, out, kReplacement);
     held_ = static_cast<size_t>(end - rest);
     std::copy(rest, end, pending_.begin());
+  }
+
+  std::string decode_owned(std::string& bytes) override {
+    // Well-formed input with nothing held back, the common case, is already the text.
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    if (held_ == 0 && scan_valid(p, p + bytes.size()) == p + bytes.size()) return std::move(bytes);
+    std::string out;
+    decode(bytes, out);
+    return out;
   }
 
   void finish(std::string& out) override {

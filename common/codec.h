@@ -37,6 +37,10 @@ class Decoder {
     decode(bytes, out);
     return out;
   }
+
+  // The same, but a codec may take over `bytes` as the text itself (then `bytes` is left empty);
+  // when it throws, `bytes` is untouched.
+  virtual std::string decode_owned(std::string& bytes) { return decode(bytes); }
 };
 
 // Decodes `bytes` in one piece, replacing malformed input; a trailing incomplete character becomes

@@ -32,11 +32,11 @@ std::shared_ptr<common::Decoder> tab_decoder(Tab& tab, std::string& encoding) {
   return tab.decoder;
 }
 
-std::string decode_chunk(Tab& tab, const std::string& bytes) {
+std::string decode_chunk(Tab& tab, std::string& bytes) {
   std::string encoding;
   const auto decoder = tab_decoder(tab, encoding);
   try {
-    return decoder->decode(bytes);
+    return decoder->decode_owned(bytes);
   } catch (const std::exception&) {
     return common::decode_whole(encoding, bytes);
   }
@@ -54,7 +54,7 @@ void VeltaroApp::_socket_reader_loop(const std::string& tab_id, Slot kind) {
   }
   try {
     while (!_stop.load() && t && !t->is_closed()) {
-      const std::string data = t->recv(kReadSize);
+      std::string data = t->recv(kReadSize);
       if (data.empty()) break;
       // A tab closed behind our back: stop here, and let the close below release the peer.
       if (!find_tab(tab_id)) break;

@@ -1,0 +1,241 @@
+#include "client.h"
+
+#include "model/dirur_model/ssh2/algorithms.h"
+#include "model/dirur_model/ssh2/auth.h"
+#include "model/dirur_model/ssh2/connection.h"
+#include "model/dirur_model/ssh2/legacy_prefs.h"
+
+#include <libssh/libssh.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace veltaro::ssh2 {
+
+namespace {
+
+using KeyPtr = std::unique_ptr<ssh_key_struct, decltype(&ssh_key_free)>;
+
+// What libssh is told about known hosts: only to order the host-key types it offers (pinned
+// types first). Checking the key is ours; an empty file keeps libssh's own defaults away.
+constexpr const char* kNoKnownHosts = "/dev/null";
+
+std::filesystem::path home_dir() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+  passwd pw{};
+  passwd* found = nullptr;
+  char buf[4096];
+  if (::getpwuid_r(::getuid(), &pw, buf, sizeof buf, &found) == 0 && found != nullptr) {
+    return found->pw_dir;
+  }
+  return {};
+}
+
+std::string error_of(ssh_session session) {
+  const char* text = ssh_get_error(session);
+  return text != nullptr && *text != '\0' ? text : "unknown error";
+}
+
+template <class T>
+void set_option(ssh_session session, ssh_options_e option, const T* value, const char* name) {
+  if (ssh_options_set(session, option, value) != SSH_OK) {
+    throw std::runtime_error(std::string("cannot set ") + name + ": " + error_of(session));
+  }
+}
+
+struct ServerKey {
+  HostKey key;
+  std::string fingerprint;
+};
+
+ServerKey server_key(ssh_session session) {
+  ssh_key raw = nullptr;
+  if (ssh_get_server_publickey(session, &raw) != SSH_OK) {
+    throw std::runtime_error("the server sent no host key");
+  }
+  const KeyPtr key(raw, ssh_key_free);
+  char* base64 = nullptr;
+  if (ssh_pki_export_pubkey_base64(key.get(), &base64) != SSH_OK) {
+    throw std::runtime_error("cannot read the server's host key");
+  }
+  const std::unique_ptr<char, decltype(&ssh_string_free_char)> base64_owner(base64,
+                                                                            ssh_string_free_char);
+  auto host_key = host_key_from_base64(ssh_key_type_to_char(ssh_key_type(key.get())), base64);
+  if (!host_key) throw std::runtime_error("cannot read the server's host key");
+
+  std::string fingerprint;
+  unsigned char* hash = nullptr;
+  std::size_t hash_len = 0;
+  if (ssh_get_publickey_hash(key.get(), SSH_PUBLICKEY_HASH_SHA256, &hash, &hash_len) == 0) {
+    if (char* text = ssh_get_fingerprint_hash(SSH_PUBLICKEY_HASH_SHA256, hash, hash_len)) {
+      fingerprint = text;
+      ssh_string_free_char(text);
+    }
+    ssh_clean_pubkey_hash(&hash);
+  }
+  return {std::move(*host_key), std::move(fingerprint)};
+}
+
+// Clears a flag on every way out of the scope.
+class FlagGuard {
+ public:
+  FlagGuard(std::mutex& mutex, bool& flag) : mutex_(mutex), flag_(flag) {}
+  ~FlagGuard() {
+    const std::lock_guard lock(mutex_);
+    flag_ = false;
+  }
+  FlagGuard(const FlagGuard&) = delete;
+  FlagGuard& operator=(const FlagGuard&) = delete;
+
+ private:
+  std::mutex& mutex_;
+  bool& flag_;
+};
+
+}  // namespace
+
+Client::Client() = default;
+
+Client::~Client() {
+  close();
+}
+
+void Client::load_host_keys(const std::filesystem::path& file) {
+  const std::lock_guard lock(mutex_);
+  try {
+    host_keys_.load(file);
+  } catch (...) {
+    unreadable_.insert(file);
+    throw;
+  }
+  last_loaded_ = file;
+}
+
+void Client::set_missing_host_key_policy(MissingHostKeyPolicy policy) {
+  const std::lock_guard lock(mutex_);
+  policy_ = policy;
+}
+
+void Client::connect(const ConnectOptions& options) {
+  if (options.port < 1 || options.port > 65535) {
+    throw std::runtime_error("invalid port " + std::to_string(options.port));
+  }
+  std::string known_hosts_for_libssh;
+  {
+    const std::lock_guard lock(mutex_);
+    if (closed_) throw std::runtime_error("the client is closed");
+    if (connecting_ || transport_) throw std::runtime_error("the client is already connected");
+    connecting_ = true;
+    known_hosts_for_libssh = last_loaded_.empty() ? kNoKnownHosts : last_loaded_.string();
+  }
+  const FlagGuard connecting(mutex_, connecting_);
+  const auto& prefs = paramiko_legacy::_paramiko_overrides.current;
+
+  detail::SessionPtr session(ssh_new());
+  if (!session) throw std::runtime_error("cannot create an SSH session");
+  ssh_session s = session.get();
+  const int no_log = SSH_LOG_NOLOG;
+  const bool no_config = false;
+  const unsigned int port = static_cast<unsigned int>(options.port);
+  const long timeout_s = static_cast<long>((options.timeout.count() + 999) / 1000);
+  const std::string ssh_dir = (home_dir() / ".ssh").string();
+  set_option(s, SSH_OPTIONS_LOG_VERBOSITY, &no_log, "log level");
+  set_option(s, SSH_OPTIONS_PROCESS_CONFIG, &no_config, "config processing");
+  set_option(s, SSH_OPTIONS_HOST, options.hostname.c_str(), "host");
+  set_option(s, SSH_OPTIONS_PORT, &port, "port");
+  if (options.username) set_option(s, SSH_OPTIONS_USER, options.username->c_str(), "user");
+  // libssh takes the home from the password database unless told; the user's HOME counts.
+  set_option(s, SSH_OPTIONS_SSH_DIR, ssh_dir.c_str(), "ssh directory");
+  set_option(s, SSH_OPTIONS_KNOWNHOSTS, known_hosts_for_libssh.c_str(), "known hosts");
+  set_option(s, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, known_hosts_for_libssh.c_str(), "known hosts");
+  set_option(s, SSH_OPTIONS_TIMEOUT, &timeout_s, "time-out");
+  set_option(s, SSH_OPTIONS_COMPRESSION, options.compress ? "yes" : "no", "compression");
+  detail::SigningChoice signing;
+  if (prefs) signing = detail::apply_algorithm_prefs(s, *prefs);
+
+  if (ssh_connect(s) != SSH_OK) throw std::runtime_error(error_of(s));
+
+  const ServerKey server = server_key(s);
+  check_host_key(HostKeys::host_id(options.hostname, options.port), server.key, server.fingerprint);
+
+  detail::Credentials credentials;
+  credentials.password = options.password;
+  credentials.key_filename = options.key_filename;
+  credentials.allow_agent = options.allow_agent;
+  credentials.look_for_keys = options.look_for_keys;
+  credentials.ssh_dir = ssh_dir;
+  credentials.sha1_rsa_fallback = signing.sha1_rsa;
+  credentials.accepted_types = signing.accepted_types;
+  detail::authenticate(s, credentials);
+
+  auto connection = detail::Connection::start(std::move(session));
+  std::unique_lock lock(mutex_);
+  if (closed_) {
+    lock.unlock();
+    connection->close();
+    throw std::runtime_error("the client was closed while it connected");
+  }
+  transport_ = std::make_shared<Transport>(std::move(connection));
+}
+
+void Client::check_host_key(const std::string& host_id, const HostKey& key,
+                            const std::string& fingerprint) {
+  const std::lock_guard lock(mutex_);
+  switch (host_keys_.check(host_id, key)) {
+    case HostKeyStatus::kKnown:
+      return;
+    case HostKeyStatus::kChanged:
+      throw HostKeyError("the host key of " + host_id + " has changed (it is now " + key.type +
+                         " " + fingerprint +
+                         "); the connection was refused because the server may be an "
+                         "impostor. If the change is expected, remove the old key from the "
+                         "known_hosts file");
+    case HostKeyStatus::kRevoked:
+      throw HostKeyError("the host key of " + host_id + " (" + fingerprint + ") is revoked");
+    case HostKeyStatus::kUnknown:
+      break;
+  }
+  if (policy_ == MissingHostKeyPolicy::kReject) {
+    throw HostKeyError("Server '" + host_id + "' not found in known_hosts (" + key.type + " " +
+                       fingerprint + ")");
+  }
+  host_keys_.add(host_id, key);
+  added_.emplace_back(host_id, key);
+}
+
+void Client::save_host_keys(const std::filesystem::path& file) {
+  std::vector<std::pair<std::string, HostKey>> added;
+  {
+    const std::lock_guard lock(mutex_);
+    if (unreadable_.count(file) != 0) {
+      throw std::runtime_error(file.string() + " could not be read, so it is left unchanged");
+    }
+    added = added_;
+  }
+  if (!added.empty()) append_known_hosts(file, added);
+}
+
+std::shared_ptr<Transport> Client::get_transport() const {
+  const std::lock_guard lock(mutex_);
+  return transport_;
+}
+
+bool Client::set_keepalive(std::chrono::seconds interval) {
+  const auto transport = get_transport();
+  return transport && transport->set_keepalive(interval);
+}
+
+void Client::close() noexcept {
+  std::shared_ptr<Transport> transport;
+  {
+    const std::lock_guard lock(mutex_);
+    closed_ = true;
+    transport = std::move(transport_);
+    transport_.reset();
+  }
+  if (transport) transport->close();
+}
+
+}  // namespace veltaro::ssh2
