@@ -9,8 +9,11 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev
   xvfb xauth webkit2gtk-driver fonts-noto-cjk imagemagick libx11-dev
-  libssh-dev openssh-server openssh-client dropbear-bin
+  libssh-dev openssh-server openssh-client dropbear-bin putty-tools
 )
+
+# The page is bundled with Node.js and npm; the machine image usually has them already.
+command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -15,7 +15,9 @@ constexpr const char* kBridgeScript = R"JS(
   const post = (method, params) =>
     window.webkit.messageHandlers.veltaro.postMessage({ method, params });
   const api = new Proxy({}, {
-    get: (_, name) => typeof name === 'string' ? (...args) => post(name, args) : undefined,
+    // "then" stays undefined so that the api object is never mistaken for a promise.
+    get: (_, name) =>
+      typeof name === 'string' && name !== 'then' ? (...args) => post(name, args) : undefined,
   });
   Object.defineProperty(window, 'veltaro', { value: Object.freeze({ api }), writable: false });
 })();

@@ -24,6 +24,7 @@ struct StarterEntry {
 // Each protocol's starter joins this table when its transport exists.
 constexpr StarterEntry kStarters[] = {
     {"raw", &VeltaroApp::_start_raw_impl},
+    {"ssh", &VeltaroApp::_start_ssh_impl},
 };
 
 std::string protocol_key(const Json& sess) {

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace veltaro::gui {
 
@@ -50,6 +51,8 @@ struct Tab {
   std::shared_ptr<transport::Transport> raw;
   std::shared_ptr<transport::Transport> ssh1;
   std::optional<std::filesystem::path> tmp_keyfile;
+  // Port-forward listeners of an SSH-2 tab: closed with the tab, so no port outlives it.
+  std::vector<std::shared_ptr<transport::Closeable>> forwards;
   // Set when the tab is closed; a starter that stores a transport afterwards must close it.
   bool closed = false;
 

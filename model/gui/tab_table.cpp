@@ -133,6 +133,7 @@ void VeltaroApp::_close_tab_internal(const std::string& tab_id) {
     const std::lock_guard lock(tab->mutex);
     tab->closed = true;
     held = {tab->channel, tab->client, tab->serial, tab->telnet, tab->raw, tab->ssh1};
+    held.insert(held.end(), tab->forwards.begin(), tab->forwards.end());
     keyfile = tab->tmp_keyfile;
   }
   for (const auto& t : held) {

@@ -20,9 +20,25 @@
 #include <string_view>
 #include <vector>
 
+namespace veltaro::ssh2 {
+class Channel;
+class Transport;
+}  // namespace veltaro::ssh2
+
 namespace veltaro::gui {
 
 using common::Json;
+
+// Algorithm names per negotiation list ("kex", "ciphers", "macs", "keys"), in offer order: the
+// same type as ssh2::paramiko_legacy::AlgorithmPrefs, named here so that this header needs
+// nothing of the SSH library.
+using AlgorithmPrefs = std::map<std::string, std::vector<std::string>>;
+
+// A usable key path, or the reason there is none: exactly one of the two is set.
+struct KeyPreparation {
+  std::optional<std::filesystem::path> path;
+  std::optional<std::string> error;
+};
 
 class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
  public:
@@ -116,6 +132,30 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   void _start_ssh(const std::string& tab_id);
   void _start_raw_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
   void _socket_reader_loop(const std::string& tab_id, Slot kind);
+
+  // --- SSH-2 tabs ---
+  void _start_ssh_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
+  // The session's algorithm lists over the legacy table when ssh_legacy_compat is on. Never
+  // throws except std::bad_alloc.
+  static AlgorithmPrefs _build_ssh_prefs(const Json& sess);
+  void _reader_loop(const std::string& tab_id);
+  // The key file itself, or an OpenSSH copy of a .ppk key made by the key generator (a new
+  // temporary file readable by the user alone). Never throws except std::bad_alloc.
+  KeyPreparation _ensure_openssh_key(const std::filesystem::path& key_path) const;
+
+  // --- port forwarding (SSH-2 tabs) ---
+  // Sets up one rule of the session's port_forwards; reports its own failures in the tab.
+  void _setup_forward(const std::shared_ptr<ssh2::Transport>& transport, const Json& rule,
+                      const std::string& tab_id);
+  // Listens on 127.0.0.1:local_port and carries each connection to remote_host:remote_port as
+  // the server sees it. Throws std::runtime_error when the port cannot be bound.
+  std::shared_ptr<transport::Closeable> _open_local_forward(
+      const std::shared_ptr<ssh2::Transport>& transport, int local_port,
+      const std::string& remote_host, int remote_port);
+  // Serves one connection the server forwarded: connects to local_host:local_port and copies
+  // both ways until either side ends. Never throws.
+  void _remote_handler(const std::shared_ptr<ssh2::Channel>& channel, const std::string& local_host,
+                       int local_port);
 
   // Stores a starter's new transport in its tab; when the tab was closed meanwhile, closes the
   // transport instead and returns false.

@@ -93,6 +93,10 @@ HeadlessClient& DriverTest::app() {
   return start();
 }
 
+std::filesystem::path DriverTest::home_dir() const {
+  return root_ / "home";
+}
+
 std::filesystem::path DriverTest::data_dir() const {
   return root_ / "data" / "quillmoor" / "Veltaro";
 }

@@ -44,6 +44,7 @@ class DriverTest : public ::testing::Test {
   HeadlessClient& app();
 
   std::filesystem::path data_dir() const;  // $XDG_DATA_HOME/quillmoor/Veltaro
+  std::filesystem::path home_dir() const;  // the program's $HOME
   std::filesystem::path sessions_file() const { return data_dir() / "sessions.json"; }
   void write_sessions_file(std::string_view content);
   static std::string read_file(const std::filesystem::path& path);

@@ -163,5 +163,123 @@ class WindowTest(unittest.TestCase):
         self.assertEqual(again.execute("return localStorage.getItem('veltaro-ui-test');"), "kept 中文")
 
 
+class PageTest(WindowTest):
+    """The page as a person uses it: the editor, the session list, tabs and terminals."""
+
+    def start(self):
+        d = super().start()
+        d.wait_until("return !!window.veltaroTest && !!document.getElementById('btn-new-session')")
+        return d
+
+    def set_field(self, d, field, value):
+        d.execute("""
+            const el = document.getElementById(arguments[0]);
+            if (el.type === 'checkbox') el.checked = arguments[1]; else el.value = arguments[1];
+            el.dispatchEvent(new Event('input', {bubbles: true}));
+            el.dispatchEvent(new Event('change', {bubbles: true}));
+            el.dispatchEvent(new Event('blur'));""", field, value)
+
+    def seed(self, sessions):
+        """Sessions already in the store when the application starts, as a returning user has."""
+        directory = os.path.join(self.home, "quillmoor", "Veltaro")
+        os.makedirs(directory, exist_ok=True)
+        with open(os.path.join(directory, "sessions.json"), "w", encoding="utf-8") as f:
+            json.dump({"sessions": sessions}, f, ensure_ascii=False, indent=2)
+
+    def rows(self, d):
+        return d.execute("return [...document.querySelectorAll('[data-testid=session-row]')]"
+                         ".map(r => r.querySelector('.session-name').textContent);")
+
+    def terminal(self, d, tab):
+        return d.execute("return window.veltaroTest.terminalText(arguments[0]);", tab)
+
+    def wait_terminal(self, d, tab, needle):
+        d.wait_until("return (window.veltaroTest.terminalText(arguments[0]) || '').includes(arguments[1]);",
+                     tab, needle, timeout=20)
+
+    def test_sessions_are_created_edited_and_deleted_in_the_editor(self):
+        d = self.start()
+        self.shot(d, "page-empty-store")
+        d.click("#btn-new-session")
+        d.wait_until("return !document.getElementById('editor').hidden")
+        self.set_field(d, "field-name", "測試路由器")
+        self.set_field(d, "field-host", "192.0.2.7")
+        self.set_field(d, "field-port", "70000")
+        d.wait_until("return (document.getElementById('error-port').textContent || '').length > 0")
+        self.shot(d, "page-editor-invalid-port")
+        self.set_field(d, "field-port", "2222")
+        d.click("#editor-save")
+        d.wait_until("return document.querySelectorAll('[data-testid=session-row]').length === 1")
+        stored = self.store()["sessions"]
+        self.assertEqual(len(stored), 1)
+        self.assertEqual(stored[0]["name"], "測試路由器")
+        self.assertEqual(stored[0]["host"], "192.0.2.7")
+        self.assertIn(stored[0]["port"], (2222, "2222"))
+        self.assertEqual(self.rows(d), ["測試路由器"])
+        self.shot(d, "page-session-list")
+
+        d.pointer_click("[data-testid=session-edit]", hover="[data-testid=session-row]")
+        d.wait_until("return !document.getElementById('editor').hidden")
+        self.set_field(d, "field-name", "改名後")
+        d.click("#editor-save")
+        d.wait_until("return document.querySelector('.session-name').textContent === '改名後'")
+        self.assertEqual(self.store()["sessions"][0]["name"], "改名後")
+
+        d.pointer_click("[data-testid=session-delete]", hover="[data-testid=session-row]")
+        d.wait_until("return !document.getElementById('confirm').hidden")
+        d.click("#confirm-ok")
+        d.wait_until("return document.querySelectorAll('[data-testid=session-row]').length === 0")
+        self.assertEqual(self.store()["sessions"], [])
+
+    def test_raw_tab_typing_echoes_in_the_terminal(self):
+        server = EchoServer()
+        other = EchoServer()
+        first, second = "a" * 32, "b" * 32
+        self.seed([{"id": first, "name": "echo-a", "protocol": "raw", "host": "127.0.0.1",
+                    "port": server.port},
+                   {"id": second, "name": "echo-b", "protocol": "raw", "host": "127.0.0.1",
+                    "port": other.port}])
+        d = self.start()
+        d.wait_until("return document.querySelectorAll('[data-testid=session-row]').length === 2",
+                     timeout=20)
+        d.pointer_click(f"[data-session-id='{first}'] [data-testid=session-connect]",
+                        hover=f"[data-session-id='{first}']")
+        tab = d.wait_until("return window.veltaroTest.activeTab();")
+        self.wait_terminal(d, tab, "正在連線到 127.0.0.1")
+        self.wait_terminal(d, tab, "歡迎 echo")
+        d.pointer_click(f".terminal-view[data-tab-id='{tab}'] .xterm-screen")
+        d.type_keys("hello 中文")
+        self.wait_terminal(d, tab, "hello 中文")
+        self.shot(d, "page-raw-tab-echo")
+
+        d.pointer_click(f"[data-session-id='{second}'] [data-testid=session-connect]",
+                        hover=f"[data-session-id='{second}']")
+        tab2 = d.wait_until("return window.veltaroTest.activeTab() !== arguments[0] && "
+                            "window.veltaroTest.activeTab();", tab)
+        self.wait_terminal(d, tab2, "歡迎 echo")
+        self.assertEqual(d.execute("return window.veltaroTest.tabIds().length;"), 2)
+        d.click(f".tab[data-tab-id='{tab}']")
+        d.wait_until("return window.veltaroTest.activeTab() === arguments[0];", tab)
+        self.shot(d, "page-two-tabs")
+        d.pointer_click(f".tab[data-tab-id='{tab}'] [data-testid=tab-close]",
+                        hover=f".tab[data-tab-id='{tab}']")
+        d.wait_until("return window.veltaroTest.tabIds().length === 1")
+        self.assertEqual(len(d.call("get_runtime_state")["tabs"]), 1)
+        d.pointer_click(f"[data-session-id='{first}'] [data-testid=session-connect]",
+                        hover=f"[data-session-id='{first}']")
+        d.wait_until("return window.veltaroTest.tabIds().length === 2")
+
+    def test_session_names_are_shown_as_text(self):
+        name = "<img src=x onerror=window.__pwned=1>"
+        self.seed([{"id": "c" * 32, "name": name, "host": "h"}])
+        d = self.start()
+        d.wait_until("return document.querySelectorAll('[data-testid=session-row]').length === 1",
+                     timeout=20)
+        self.assertEqual(self.rows(d), [name])
+        self.assertEqual(d.execute("return document.querySelectorAll('#session-list img').length;"), 0)
+        self.assertIsNone(d.execute("return window.__pwned === undefined ? null : window.__pwned;"))
+        self.shot(d, "page-html-name")
+
+
 if __name__ == "__main__":
     unittest.main()

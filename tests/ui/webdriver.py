@@ -96,6 +96,31 @@ class Driver:
     def type_into(self, css, text):
         self._request("POST", self._s(f"/element/{self.find(css)}/value"), {"text": text})
 
+    def _pointer(self, css, *steps):
+        elem = {"element-6066-11e4-a52e-4f735466cecf": self.find(css)}
+        self._request("POST", self._s("/actions"), {"actions": [{
+            "type": "pointer", "id": "mouse", "parameters": {"pointerType": "mouse"},
+            "actions": [{"type": "pointerMove", "duration": 0, "origin": elem, "x": 0, "y": 0},
+                        {"type": "pause", "duration": 50}, *steps]}]})
+
+    def hover(self, css):
+        self._pointer(css)
+
+    def pointer_click(self, css, hover=None):
+        """Clicks as a mouse does; with `hover`, the pointer first rests on that element so that
+        buttons shown only on hover appear."""
+        if hover:
+            self.hover(hover)
+        self._pointer(css, {"type": "pointerDown", "button": 0}, {"type": "pointerUp", "button": 0})
+
+    def type_keys(self, text):
+        """Types into whatever has the keyboard focus."""
+        keys = []
+        for ch in text:
+            keys += [{"type": "keyDown", "value": ch}, {"type": "keyUp", "value": ch}]
+        self._request("POST", self._s("/actions"), {"actions": [{
+            "type": "key", "id": "keyboard", "actions": keys}]})
+
     def quit(self):
         try:
             self._request("DELETE", self._s(""), timeout=20)

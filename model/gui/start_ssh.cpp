@@ -1,0 +1,200 @@
+// SSH-2 tabs: key preparation, login with known hosts and algorithm preferences, the shell with
+// its pseudo-terminal and the session's port forwards, then the reader.
+#include "model/dirur_model/ssh2/client.h"
+#include "model/dirur_model/ssh2/legacy_prefs.h"
+#include "model/gui/veltaro_app.h"
+
+#include <system_error>
+
+namespace veltaro::gui {
+
+namespace {
+
+constexpr std::chrono::seconds kConnectTimeout{15};
+constexpr long long kDefaultPort = 22;
+constexpr long long kDefaultKeepAlive = 30;  // seconds
+constexpr int kInitialCols = 80;
+constexpr int kInitialRows = 24;
+
+// The session's port as the connecting line shows it, and as a number when it is one.
+struct PortField {
+  std::string shown;
+  std::optional<long long> value;
+};
+
+PortField session_port(const Json& sess) {
+  const Json* raw = common::member(sess, "port");
+  if (!raw || !common::truthy(*raw)) return {std::to_string(kDefaultPort), kDefaultPort};
+  const auto port = common::to_int(*raw);
+  if (!port) return {common::to_text(*raw), std::nullopt};
+  if (*port == 0) return {std::to_string(kDefaultPort), kDefaultPort};
+  return {std::to_string(*port), *port};
+}
+
+// Throws std::runtime_error for a value that is no number: the shell setup then fails with it.
+std::chrono::seconds session_keepalive(const Json& sess) {
+  const Json* raw = common::member(sess, "keepalive_sec");
+  if (!raw || !common::truthy(*raw)) return std::chrono::seconds(kDefaultKeepAlive);
+  const auto seconds = common::to_int(*raw);
+  if (!seconds) throw std::runtime_error("invalid keepalive_sec " + common::to_text(*raw));
+  if (*seconds == 0) return std::chrono::seconds(kDefaultKeepAlive);
+  if (*seconds < 0) throw std::runtime_error("invalid keepalive_sec " + std::to_string(*seconds));
+  return std::chrono::seconds(*seconds);
+}
+
+void remove_quietly(const std::filesystem::path& path) noexcept {
+  std::error_code ec;
+  std::filesystem::remove(path, ec);
+}
+
+// Closes the tab's port-forward listeners: a connection that failed needs none of them.
+void close_forwards(Tab& tab) {
+  std::vector<std::shared_ptr<transport::Closeable>> forwards;
+  {
+    const std::lock_guard lock(tab.mutex);
+    forwards.swap(tab.forwards);
+  }
+  for (const auto& f : forwards) f->close();
+}
+
+// Hands the connection to the tab. When the tab was closed meanwhile nobody else will close it,
+// so it is closed here and false returned.
+bool store_connection(Tab& tab, const std::shared_ptr<ssh2::Client>& client,
+                      const std::shared_ptr<ssh2::Channel>& channel,
+                      std::shared_ptr<common::Decoder> decoder) {
+  {
+    const std::lock_guard lock(tab.mutex);
+    if (!tab.closed) {
+      tab.client = client;
+      tab.channel = channel;
+      tab.decoder = std::move(decoder);
+      return true;
+    }
+  }
+  channel->close();
+  client->close();
+  close_forwards(tab);
+  return false;
+}
+
+}  // namespace
+
+void VeltaroApp::_start_ssh_impl(const std::string& tab_id, const SessionPtr& sess,
+                                 const TabPtr& tab) {
+  const std::string host = common::text_or(*sess, "host", "");
+  const PortField port = session_port(*sess);
+  const std::string username = common::text_or(*sess, "username", "");
+  const std::string password = common::text_or(*sess, "password", "");
+  const std::string key_path = common::text_or(*sess, "private_key", "");
+
+  _push_info(tab_id, "正在連線到 " + host + ":" + port.shown + "...");
+  const auto fail = [&](const std::string& line) {
+    _push_info(tab_id, line, true);
+    tab->alive.store(false);
+  };
+  if (!port.value || *port.value < 1 || *port.value > 65535) {
+    fail("連線失敗：invalid port " + port.shown);
+    return;
+  }
+
+  std::optional<std::filesystem::path> key_file;
+  if (!key_path.empty()) {
+    KeyPreparation key = _ensure_openssh_key(key_path);
+    if (key.error) {
+      fail("金鑰錯誤：" + *key.error);
+      return;
+    }
+    key_file = key.path;
+    const bool converted = *key_file != std::filesystem::path(key_path);
+    bool tab_closed = false;
+    {
+      const std::lock_guard lock(tab->mutex);
+      tab_closed = tab->closed;
+      if (!tab_closed) {
+        tab->tmp_keyfile = converted ? key_file : std::nullopt;
+      }
+    }
+    if (tab_closed) {
+      // The tab's close has already passed its clean-up: the copy is ours to remove.
+      if (converted) remove_quietly(*key_file);
+      return;
+    }
+  }
+
+  auto client = std::make_shared<ssh2::Client>();
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(HOST_KEYS_FILE, ec)) {
+    try {
+      client->load_host_keys(HOST_KEYS_FILE);
+    } catch (const std::exception&) {
+      // The client then never writes to that file, so the keys pinned in it survive.
+    }
+  }
+  client->set_missing_host_key_policy(ssh2::MissingHostKeyPolicy::kAutoAdd);
+
+  ssh2::ConnectOptions options;
+  options.hostname = host;
+  options.port = static_cast<int>(*port.value);
+  if (!username.empty()) options.username = username;
+  if (!password.empty()) options.password = password;
+  options.key_filename = key_file;
+  const Json* agent = common::member(*sess, "agent_forwarding");
+  options.allow_agent = agent && common::truthy(*agent);
+  options.look_for_keys = true;
+  const Json* compression = common::member(*sess, "compression");
+  options.compress = compression && common::truthy(*compression);
+  options.timeout = kConnectTimeout;
+
+  try {
+    const ssh2::paramiko_legacy::ScopedOverride prefs(_build_ssh_prefs(*sess));
+    client->connect(options);
+  } catch (const ssh2::AuthenticationError& e) {
+    client->close();
+    fail(std::string("驗證失敗：") + e.what());
+    return;
+  } catch (const std::exception& e) {
+    client->close();
+    fail(std::string("連線失敗：") + e.what());
+    return;
+  }
+
+  try {
+    client->save_host_keys(HOST_KEYS_FILE);
+  } catch (const std::exception&) {
+    // An unwritable known-hosts file only means the key is asked about again next time.
+  }
+
+  std::shared_ptr<ssh2::Channel> channel;
+  std::shared_ptr<common::Decoder> decoder;
+  try {
+    const auto transport = client->get_transport();
+    if (!transport) throw std::runtime_error("no transport");
+    transport->set_keepalive(session_keepalive(*sess));
+    channel = transport->open_session();
+    channel->get_pty(common::text_or(*sess, "terminal_type", "xterm-256color"), kInitialCols,
+                     kInitialRows);
+    if (const Json* rules = common::member(*sess, "port_forwards"); rules && rules->is_array()) {
+      for (const auto& rule : *rules) _setup_forward(transport, rule, tab_id);
+    }
+    channel->invoke_shell();
+    std::string encoding;
+    {
+      const std::lock_guard lock(tab->mutex);
+      encoding = tab->encoding;
+    }
+    decoder = common::Decoder::create(encoding);
+  } catch (const std::exception& e) {
+    fail(std::string("建立 shell 失敗：") + e.what());
+    if (channel) channel->close();
+    client->close();
+    close_forwards(*tab);
+    return;
+  }
+
+  if (!store_connection(*tab, client, channel, std::move(decoder))) return;
+  _push_connected(tab_id);
+  auto self = shared_from_this();
+  spawn_detached([self, tab_id] { self->_reader_loop(tab_id); });
+}
+
+}  // namespace veltaro::gui

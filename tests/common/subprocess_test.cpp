@@ -1,0 +1,47 @@
+// The subprocess runner against real programs: exit codes, both output streams at once, and a
+// program that outlives its time-out.
+#include "common/subprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+namespace veltaro::common {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(RunProcess, arguments_reach_the_program_unchanged_and_both_streams_are_captured) {
+  // More than a pipe holds on each stream: a runner reading one stream at a time would hang.
+  const ProcessResult r = run_process(
+      {"/usr/bin/perl", "-e", "print STDOUT 'o' x 200000; print STDERR 'e' x 200000; exit 3",
+       "ignored; $(not a shell)"},
+      10s);
+  EXPECT_EQ(r.exit_code, 3);
+  EXPECT_EQ(r.standard_output, std::string(200000, 'o'));
+  EXPECT_EQ(r.standard_error, std::string(200000, 'e'));
+
+  EXPECT_EQ(run_process({"/bin/echo", "a b", "$HOME", "*"}, 10s).standard_output, "a b $HOME *\n");
+}
+
+TEST(RunProcess, a_program_that_cannot_start_is_an_error) {
+  EXPECT_THROW(run_process({"/nonexistent/puttygen"}, 10s), std::runtime_error);
+  EXPECT_THROW(run_process({}, 10s), std::runtime_error);
+}
+
+TEST(RunProcess, a_program_past_its_time_out_is_killed_and_reaped) {
+  try {
+    run_process({"/bin/sleep", "30"}, 300ms);
+    FAIL() << "a 30 s sleep finished within its time-out";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("did not finish"), std::string::npos) << e.what();
+  }
+  // A child closing its output early must not let the runner wait past the time-out either.
+  EXPECT_THROW(run_process({"/usr/bin/perl", "-e", "close STDOUT; close STDERR; sleep 30"}, 300ms),
+               std::runtime_error);
+  // Reaped: this process has no child left (waitpid finds none).
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+}
+
+}  // namespace
+}  // namespace veltaro::common

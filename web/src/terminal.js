@@ -1,0 +1,223 @@
+// One xterm.js terminal per tab: writing output with back pressure, status lines, links, sizes.
+
+import { Terminal } from '@xterm/xterm';
+import { FitAddon } from '@xterm/addon-fit';
+import { el } from './dom.js';
+import { formatStatusLine } from './statusLine.js';
+import { findLinks, isOpenableUrl } from './links.js';
+
+// Latin glyphs of the CJK mono faces are exactly half the width of their ideographs, which keeps
+// the cell grid straight when Chinese and ASCII share a line.
+export const TERMINAL_FONT = [
+  '"Noto Sans Mono CJK TC"', '"Noto Sans Mono CJK HK"', '"Noto Sans Mono CJK SC"',
+  '"Sarasa Mono TC"', '"Noto Sans Mono"', '"DejaVu Sans Mono"', '"Cascadia Mono"', 'Consolas',
+  '"MingLiU"', 'monospace',
+].join(', ');
+
+export const TERMINAL_THEME = {
+  background: '#0d0f14',
+  foreground: '#d5d9e2',
+  cursor: '#7aa2f7',
+  cursorAccent: '#0d0f14',
+  selectionBackground: 'rgba(122, 162, 247, 0.35)',
+  selectionInactiveBackground: 'rgba(122, 162, 247, 0.2)',
+  scrollbarSliderBackground: 'rgba(213, 217, 226, 0.14)',
+  scrollbarSliderHoverBackground: 'rgba(213, 217, 226, 0.28)',
+  scrollbarSliderActiveBackground: 'rgba(213, 217, 226, 0.36)',
+  black: '#1c2030',
+  red: '#e5646c',
+  green: '#8cc57c',
+  yellow: '#e3bd6b',
+  blue: '#6f9ef0',
+  magenta: '#c38be6',
+  cyan: '#5fc4d0',
+  white: '#c8cdd8',
+  brightBlack: '#6c7489',
+  brightRed: '#ff7b83',
+  brightGreen: '#a6dc94',
+  brightYellow: '#f2d184',
+  brightBlue: '#8fb6ff',
+  brightMagenta: '#d7a6f4',
+  brightCyan: '#7fdbe6',
+  brightWhite: '#f1f3f7',
+};
+
+// Output is handed to xterm.js in pieces and each piece waits for xterm's write callback, so a
+// large drain never sits in the parser as one block and the page keeps answering input.
+const WRITE_PIECE_CHARS = 32 * 1024;
+
+function pieces(text) {
+  if (text.length <= WRITE_PIECE_CHARS) return [text];
+  const out = [];
+  let start = 0;
+  while (start < text.length) {
+    let end = Math.min(start + WRITE_PIECE_CHARS, text.length);
+    const code = text.charCodeAt(end - 1);
+    if (end < text.length && code >= 0xd800 && code <= 0xdbff) end -= 1; // keep surrogate pairs whole
+    out.push(text.slice(start, end));
+    start = end;
+  }
+  return out;
+}
+
+export class TerminalView {
+  constructor(parent, { onData, onKey, onOpenLink }) {
+    this.element = el('div', { class: 'terminal-view', hidden: true, dataset: { testid: 'terminal' } });
+    parent.appendChild(this.element);
+    this._opened = false;
+    this._disposed = false;
+    this._pendingWrite = null;
+    this._chain = Promise.resolve();
+    this.term = new Terminal({
+      fontFamily: TERMINAL_FONT,
+      fontSize: 14,
+      lineHeight: 1.1,
+      theme: TERMINAL_THEME,
+      cursorBlink: true,
+      scrollback: 10000,
+      allowProposedApi: false,
+      drawBoldTextInBrightColors: true,
+      rightClickSelectsWord: false,
+      linkHandler: {
+        // OSC 8 hyperlinks name their target themselves: only web and mail addresses are opened.
+        activate: (_event, uri) => {
+          if (isOpenableUrl(uri)) onOpenLink(uri);
+        },
+        allowNonHttpProtocols: true,
+      },
+    });
+    this.fitAddon = new FitAddon();
+    this.term.loadAddon(this.fitAddon);
+    this._handlers = { onData, onKey };
+    this.term.onData((data) => this._handlers.onData(data));
+    this.term.attachCustomKeyEventHandler((event) => this._handlers.onKey(event) !== false);
+    this.term.registerLinkProvider({
+      provideLinks: (lineNumber, callback) => {
+        const line = this.term.buffer.active.getLine(lineNumber - 1);
+        if (!line) {
+          callback(undefined);
+          return;
+        }
+        const links = findLinks(line, this.term.cols).map(({ url, startX, endX }) => ({
+          range: { start: { x: startX + 1, y: lineNumber }, end: { x: endX + 1, y: lineNumber } },
+          text: url,
+          activate: () => onOpenLink(url),
+        }));
+        callback(links.length ? links : undefined);
+      },
+    });
+  }
+
+  // A reconnect gives the same terminal to the session's new tab.
+  rebind({ onData, onKey }) {
+    this._handlers = { onData, onKey };
+  }
+
+  setTabId(tabId) {
+    this.element.dataset.tabId = tabId;
+  }
+
+  // xterm.js measures its font when it opens; a terminal that has only been written to so far is
+  // opened the first time it is on screen.
+  show() {
+    this.element.hidden = false;
+    if (!this._opened && !this._disposed) {
+      this._opened = true;
+      this.term.open(this.element);
+    }
+  }
+
+  hide() {
+    this.element.hidden = true;
+  }
+
+  get visible() {
+    return !this.element.hidden;
+  }
+
+  // Fits the terminal to its area; null while it cannot be measured (hidden, zero size).
+  fit() {
+    if (!this._opened || this.element.hidden || this._disposed) return null;
+    const dims = this.fitAddon.proposeDimensions();
+    if (!dims || !Number.isFinite(dims.cols) || !Number.isFinite(dims.rows) || dims.cols < 2 || dims.rows < 1) return null;
+    this.fitAddon.fit();
+    return { cols: this.term.cols, rows: this.term.rows };
+  }
+
+  resizeTo(cols, rows) {
+    if (this._disposed) return;
+    if (this.term.cols !== cols || this.term.rows !== rows) this.term.resize(cols, rows);
+  }
+
+  get size() {
+    return { cols: this.term.cols, rows: this.term.rows };
+  }
+
+  focus() {
+    if (this._opened && !this._disposed) this.term.focus();
+  }
+
+  // Settles once xterm.js has taken the text in: the caller's back pressure.
+  write(text) {
+    const run = () => this._writeNow(text);
+    this._chain = this._chain.then(run, run);
+    return this._chain;
+  }
+
+  status(message, isError) {
+    const run = () => {
+      if (this._disposed) return undefined;
+      const atLineStart = this.term.buffer.active.cursorX === 0;
+      return this._writeNow(formatStatusLine(message, isError, atLineStart));
+    };
+    this._chain = this._chain.then(run, run);
+    return this._chain;
+  }
+
+  async _writeNow(text) {
+    for (const piece of pieces(text)) {
+      if (this._disposed) return;
+      await new Promise((resolve) => {
+        this._pendingWrite = resolve;
+        this.term.write(piece, () => {
+          this._pendingWrite = null;
+          resolve();
+        });
+      });
+    }
+  }
+
+  hasSelection() {
+    return this.term.hasSelection();
+  }
+
+  selection() {
+    return this.term.getSelection();
+  }
+
+  paste(text) {
+    this.term.paste(text);
+  }
+
+  // The whole buffer as plain text, scrollback included, without trailing blank lines.
+  text() {
+    const buffer = this.term.buffer.active;
+    const lines = [];
+    for (let i = 0; i < buffer.length; i += 1) {
+      const line = buffer.getLine(i);
+      const content = line ? line.translateToString(true) : '';
+      if (line && line.isWrapped && lines.length) lines[lines.length - 1] += content;
+      else lines.push(content);
+    }
+    while (lines.length && lines[lines.length - 1] === '') lines.pop();
+    return lines.join('\n');
+  }
+
+  dispose() {
+    if (this._disposed) return;
+    this._disposed = true;
+    if (this._pendingWrite) this._pendingWrite();
+    this.term.dispose();
+    this.element.remove();
+  }
+}
