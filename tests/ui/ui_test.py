@@ -151,6 +151,32 @@ class WindowTest(unittest.TestCase):
         d.stop_driver()
         self.drivers.remove(d)
 
+    def test_closing_with_a_tray_host_only_hides_the_window(self):
+        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                               stdout=subprocess.PIPE, text=True)
+        host = None
+        try:
+            address = bus.stdout.readline().strip()
+            self.assertTrue(address, "dbus-daemon did not start")
+            self.env["DBUS_SESSION_BUS_ADDRESS"] = address
+            host = subprocess.Popen([os.environ["VELTARO_FAKE_TRAY_HOST"]], env=self.env,
+                                    stdout=subprocess.PIPE, text=True)
+            self.assertEqual(host.stdout.readline().strip(), "ready")
+            d = self.start()
+            subprocess.run([CLOSE_WINDOW, "Veltaro"], env=self.env, check=True, timeout=10)
+            d.wait_until("return document.visibilityState === 'hidden'")
+            time.sleep(1)
+            self.assertTrue(app_processes(self.home), "the application must keep running")
+            self.assertEqual(d.call("get_runtime_state")["tabs"], [])
+            # Hidden, so a second close request finds no visible window.
+            self.assertNotEqual(subprocess.run([CLOSE_WINDOW, "Veltaro"], env=self.env,
+                                               timeout=10).returncode, 0)
+        finally:
+            for proc in (host, bus):
+                if proc:
+                    proc.terminate()
+                    proc.wait(timeout=10)
+
     def test_local_storage_survives_a_restart(self):
         d = self.start()
         d.execute("localStorage.setItem('veltaro-ui-test', 'kept 中文');")
