@@ -80,7 +80,9 @@ class EchoServer:
         conn.close()
 
 
-class WindowTest(unittest.TestCase):
+class AppTestBase(unittest.TestCase):
+    """A private data directory per test and the application started through WebKitWebDriver."""
+
     def setUp(self):
         self.home = tempfile.mkdtemp(prefix="veltaro-ui-")
         self.env = dict(os.environ, DISPLAY=_display, HOME=self.home, XDG_DATA_HOME=self.home,
@@ -113,6 +115,9 @@ class WindowTest(unittest.TestCase):
         with open(os.path.join(self.home, "quillmoor", "Veltaro", "sessions.json"), encoding="utf-8") as f:
             return json.load(f)
 
+
+
+class WindowTest(AppTestBase):
     def test_page_calls_reach_the_store(self):
         d = self.start()
         saved = d.call("save_session", {"name": "辦公室路由器", "host": "10.0.0.1", "port": 22})
@@ -189,7 +194,7 @@ class WindowTest(unittest.TestCase):
         self.assertEqual(again.execute("return localStorage.getItem('veltaro-ui-test');"), "kept 中文")
 
 
-class PageTest(WindowTest):
+class PageTest(AppTestBase):
     """The page as a person uses it: the editor, the session list, tabs and terminals."""
 
     def start(self):
