@@ -48,6 +48,7 @@ class IndicatorTray final : public gui::TrayIcon {
 struct MenuTargets {
   gui::VeltaroApp* app;
   std::shared_ptr<PageWindow> window;
+  AppIndicator* indicator = nullptr;
 };
 
 }  // namespace
@@ -73,6 +74,7 @@ std::shared_ptr<gui::TrayIcon> make_tray(gui::VeltaroApp& app, std::shared_ptr<P
   auto* targets = new MenuTargets{&app, std::move(window)};  // as long as the icon: the whole run
   AppIndicator* indicator = app_indicator_new(gui::VeltaroApp::APP_NAME, icon_path(app).c_str(),
                                               APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
+  targets->indicator = indicator;
   app_indicator_set_title(indicator, gui::VeltaroApp::APP_NAME);
   GtkWidget* menu = gtk_menu_new();
   GtkWidget* show = gtk_menu_item_new_with_label("顯示視窗");
@@ -82,7 +84,10 @@ std::shared_ptr<gui::TrayIcon> make_tray(gui::VeltaroApp& app, std::shared_ptr<P
                    }),
                    targets);
   g_signal_connect(quit, "activate", G_CALLBACK(+[](GtkMenuItem*, gpointer data) {
-                     quit_application(*static_cast<MenuTargets*>(data)->app);
+                     auto* t = static_cast<MenuTargets*>(data);
+                     // The icon goes first, then the tabs, the window and the process.
+                     app_indicator_set_status(t->indicator, APP_INDICATOR_STATUS_PASSIVE);
+                     quit_application(*t->app);
                    }),
                    targets);
   gtk_menu_shell_append(GTK_MENU_SHELL(menu), show);
