@@ -182,6 +182,23 @@ class WindowTest(AppTestBase):
                     proc.terminate()
                     proc.wait(timeout=10)
 
+    def test_clipboard_text_reaches_the_page(self):
+        d = self.start()
+        # Copied the way a person does: text selected in a field, then Ctrl+C.
+        d.execute("""
+            const area = document.createElement('textarea');
+            area.id = 'clip-source';
+            area.value = '剪貼簿 clip 123';
+            document.body.appendChild(area);
+            area.focus();
+            area.select();""")
+        d.key_chord("\ue009", "c")
+        deadline = time.monotonic() + 15
+        text = ""
+        while text != "剪貼簿 clip 123" and time.monotonic() < deadline:
+            text = d.call("read_clipboard")
+        self.assertEqual(text, "剪貼簿 clip 123")
+
     def test_local_storage_survives_a_restart(self):
         d = self.start()
         d.execute("localStorage.setItem('veltaro-ui-test', 'kept 中文');")

@@ -121,6 +121,13 @@ class Driver:
         self._request("POST", self._s("/actions"), {"actions": [{
             "type": "key", "id": "keyboard", "actions": keys}]})
 
+    def key_chord(self, *keys):
+        """Presses the keys together, e.g. key_chord(CONTROL, "c"), CONTROL being "\\ue009"."""
+        actions = [{"type": "keyDown", "value": k} for k in keys]
+        actions += [{"type": "keyUp", "value": k} for k in reversed(keys)]
+        self._request("POST", self._s("/actions"), {"actions": [{
+            "type": "key", "id": "keyboard", "actions": actions}]})
+
     def quit(self):
         try:
             self._request("DELETE", self._s(""), timeout=20)
