@@ -8,6 +8,4 @@ bash scripts/install-deps.sh
 build=build
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVELTARO_TESTS=OFF -DVELTARO_BENCH=OFF
 cmake --build "$build" -j"$(nproc)"
-# Until the desktop window lands, the back end runs without one: it reads one JSON request per
-# line on standard input, e.g. {"id": 1, "method": "get_initial_state", "params": []}
-exec "$build/tools/headless/veltaro-headless"
+exec "$build/launcher/veltaro"
