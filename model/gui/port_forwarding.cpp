@@ -38,12 +38,12 @@ std::string upper(std::string s) {
   return s;
 }
 
-std::vector<std::string> split_colons(const std::string& spec) {
+std::vector<std::string> split_colons(const std::string& text) {
   std::vector<std::string> parts;
   std::string part;
-  std::istringstream in(spec);
+  std::istringstream in(text);
   while (std::getline(in, part, ':')) parts.push_back(part);
-  if (!spec.empty() && spec.back() == ':') parts.emplace_back();
+  if (!text.empty() && text.back() == ':') parts.emplace_back();
   return parts;
 }
 
@@ -134,11 +134,11 @@ class LocalListener : public transport::Closeable {
 void VeltaroApp::_setup_forward(const std::shared_ptr<ssh2::Transport>& transport, const Json& rule,
                                 const std::string& tab_id) {
   const Json* type_field = common::member(rule, "type");
-  const Json* spec_field = common::member(rule, "spec");
+  const Json* rule_field = common::member(rule, "spec");
   const std::string type = type_field ? upper(common::to_text(*type_field)) : "";
-  const std::string spec = spec_field ? trim(common::to_text(*spec_field)) : "";
-  if (spec.empty() || (type != "L" && type != "R")) return;
-  const std::vector<std::string> parts = split_colons(spec);
+  const std::string rule_text = rule_field ? trim(common::to_text(*rule_field)) : "";
+  if (rule_text.empty() || (type != "L" && type != "R")) return;
+  const std::vector<std::string> parts = split_colons(rule_text);
   if (parts.size() != 3) return;
   try {
     if (type == "L") {
@@ -167,7 +167,7 @@ void VeltaroApp::_setup_forward(const std::shared_ptr<ssh2::Transport>& transpor
           });
     }
   } catch (const std::exception& e) {
-    _push_info(tab_id, "轉發規則 " + spec + " 設定失敗：" + e.what(), true);
+    _push_info(tab_id, "轉發規則 " + rule_text + " 設定失敗：" + e.what(), true);
   }
 }
 

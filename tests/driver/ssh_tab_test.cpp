@@ -43,15 +43,7 @@ std::string random_bytes(std::size_t n) {
 
 // A TCP connection to 127.0.0.1:port. Throws when nothing listens there.
 TcpConnection connect_local(int port) {
-  peers::Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<std::uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    throw std::runtime_error("nothing listens on port " + std::to_string(port));
-  }
-  return TcpConnection(std::move(fd));
+  return TcpConnection(peers::connect_loopback(port));
 }
 
 bool port_refuses(int port) {

@@ -201,14 +201,18 @@ TcpConnection TcpListener::accept(std::chrono::milliseconds timeout) {
   }
 }
 
-TcpConnection TcpListener::connect_to_self() {
+Fd connect_loopback(int port) {
   Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.valid()) fail("peer socket");
-  sockaddr_in addr = loopback(port_);
+  sockaddr_in addr = loopback(static_cast<std::uint16_t>(port));
   if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    fail("peer connect to own listener");
+    fail("nothing listens on port " + std::to_string(port));
   }
-  return TcpConnection(std::move(fd));
+  return fd;
+}
+
+TcpConnection TcpListener::connect_to_self() {
+  return TcpConnection(connect_loopback(port_));
 }
 
 std::uint16_t refused_port() {

@@ -122,6 +122,9 @@ class TcpListener {
   std::uint16_t port_ = 0;
 };
 
+// A connected socket to 127.0.0.1:port. Throws when nothing listens there.
+Fd connect_loopback(int port);
+
 // A port on 127.0.0.1 that was free a moment ago and has no listener: connecting is refused.
 std::uint16_t refused_port();
 

@@ -33,18 +33,6 @@ void restore(const char* name, const std::optional<std::string>& value) {
   }
 }
 
-peers::Fd connect_loopback(int port) {
-  peers::Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<std::uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    throw std::runtime_error("cannot connect to port " + std::to_string(port));
-  }
-  return fd;
-}
-
 }  // namespace
 
 ConnectOptions options_for(int port) {
@@ -131,7 +119,7 @@ std::string echo_through(Channel& channel, const std::string& data) {
 }
 
 std::string echo_through_tcp(int port, const std::string& data) {
-  peers::TcpConnection connection(connect_loopback(port));
+  peers::TcpConnection connection(peers::connect_loopback(port));
   std::thread writer([&] {
     try {
       connection.send(data);
@@ -146,13 +134,13 @@ std::string echo_through_tcp(int port, const std::string& data) {
 }
 
 peers::TcpConnection connect_tcp(int port) {
-  return peers::TcpConnection(connect_loopback(port));
+  return peers::TcpConnection(peers::connect_loopback(port));
 }
 
 void splice_to_port(Channel& channel, int port) {
   peers::Fd socket;
   try {
-    socket = connect_loopback(port);
+    socket = peers::connect_loopback(port);
   } catch (...) {
     channel.close();
     return;
