@@ -2,7 +2,7 @@
 // buffers it, and this thread drains it the way the page does. Beside it, a plain socket reader
 // of the same stream from the same sender.
 #include "bench_support.h"
-#include "model/dirur_model/raw_backend/raw_backend.h"
+#include "model/transports/raw_backend/raw_backend.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

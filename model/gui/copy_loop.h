@@ -3,7 +3,7 @@
 #pragma once
 
 #include "common/tcp_socket.h"
-#include "model/dirur_model/ssh2/channel.h"
+#include "model/transports/ssh2/channel.h"
 
 #include <atomic>
 

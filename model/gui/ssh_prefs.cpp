@@ -1,6 +1,6 @@
 // Which algorithms an SSH-2 tab offers: the legacy table for old servers, overridden list by
 // list by what the session names.
-#include "model/dirur_model/ssh2/legacy_prefs.h"
+#include "model/transports/ssh2/legacy_prefs.h"
 #include "model/gui/veltaro_app.h"
 
 #include <type_traits>

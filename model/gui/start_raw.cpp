@@ -1,5 +1,5 @@
 // Raw TCP tabs: a plain socket, no protocol.
-#include "model/dirur_model/raw_backend/raw_backend.h"
+#include "model/transports/raw_backend/raw_backend.h"
 #include "model/gui/veltaro_app.h"
 
 namespace veltaro::gui {

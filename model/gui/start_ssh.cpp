@@ -1,7 +1,7 @@
 // SSH-2 tabs: key preparation, login with known hosts and algorithm preferences, the shell with
 // its pseudo-terminal and the session's port forwards, then the reader.
-#include "model/dirur_model/ssh2/client.h"
-#include "model/dirur_model/ssh2/legacy_prefs.h"
+#include "model/transports/ssh2/client.h"
+#include "model/transports/ssh2/legacy_prefs.h"
 #include "model/gui/veltaro_app.h"
 
 #include <system_error>

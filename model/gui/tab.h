@@ -4,7 +4,7 @@
 #include "common/codec.h"
 #include "common/utf8.h"
 #include "common/values.h"
-#include "model/dirur_model/transport.h"
+#include "model/transports/transport.h"
 
 #include <atomic>
 #include <deque>

@@ -1,5 +1,5 @@
 // Which algorithm lists an SSH-2 tab offers, from the session's fields.
-#include "model/dirur_model/ssh2/legacy_prefs.h"
+#include "model/transports/ssh2/legacy_prefs.h"
 #include "model/gui/veltaro_app.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // The known_hosts reader and appender, against lines written by hand and by OpenSSH's tools.
-#include "model/dirur_model/ssh2/known_hosts.h"
+#include "model/transports/ssh2/known_hosts.h"
 #include "process.h"
 #include "ssh_peers.h"
 

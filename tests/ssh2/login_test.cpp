@@ -1,6 +1,6 @@
 // Connecting and logging in to a real OpenSSH server: every way of authenticating, host-key
 // pinning, algorithm preferences, compression and connections that fail before the login.
-#include "model/dirur_model/ssh2/legacy_prefs.h"
+#include "model/transports/ssh2/legacy_prefs.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // Servers other than a default OpenSSH: one that offers only legacy algorithms, and Dropbear.
-#include "model/dirur_model/ssh2/legacy_prefs.h"
+#include "model/transports/ssh2/legacy_prefs.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // reads from a channel, an isolated HOME, bulk transfers and a TCP echo service.
 #pragma once
 
-#include "model/dirur_model/ssh2/client.h"
+#include "model/transports/ssh2/client.h"
 #include "process.h"
 #include "ssh_peers.h"
 #include "tcp_peer.h"

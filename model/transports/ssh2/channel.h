@@ -2,7 +2,7 @@
 // threads at once (one receiving, others sending, resizing or closing).
 #pragma once
 
-#include "model/dirur_model/transport.h"
+#include "model/transports/transport.h"
 
 #include <chrono>
 #include <cstddef>

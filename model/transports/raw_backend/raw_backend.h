@@ -2,7 +2,7 @@
 #pragma once
 
 #include "common/tcp_socket.h"
-#include "model/dirur_model/transport.h"
+#include "model/transports/transport.h"
 
 #include <chrono>
 #include <memory>

@@ -1,7 +1,7 @@
 #include "channel.h"
 
-#include "model/dirur_model/ssh2/channel_core.h"
-#include "model/dirur_model/ssh2/connection.h"
+#include "model/transports/ssh2/channel_core.h"
+#include "model/transports/ssh2/connection.h"
 
 #include <stdexcept>
 

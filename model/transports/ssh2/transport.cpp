@@ -1,6 +1,6 @@
 #include "transport.h"
 
-#include "model/dirur_model/ssh2/connection.h"
+#include "model/transports/ssh2/connection.h"
 
 namespace veltaro::ssh2 {
 

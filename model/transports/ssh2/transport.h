@@ -2,7 +2,7 @@
 // channels and remote port forwards, all multiplexed by the connection's one I/O thread.
 #pragma once
 
-#include "model/dirur_model/ssh2/channel.h"
+#include "model/transports/ssh2/channel.h"
 
 #include <chrono>
 #include <functional>

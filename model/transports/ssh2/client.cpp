@@ -1,9 +1,9 @@
 #include "client.h"
 
-#include "model/dirur_model/ssh2/algorithms.h"
-#include "model/dirur_model/ssh2/auth.h"
-#include "model/dirur_model/ssh2/connection.h"
-#include "model/dirur_model/ssh2/legacy_prefs.h"
+#include "model/transports/ssh2/algorithms.h"
+#include "model/transports/ssh2/auth.h"
+#include "model/transports/ssh2/connection.h"
+#include "model/transports/ssh2/legacy_prefs.h"
 
 #include <libssh/libssh.h>
 #include <pwd.h>

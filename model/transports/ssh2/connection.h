@@ -3,7 +3,7 @@
 // library; the public faces are Transport and Channel.
 #pragma once
 
-#include "model/dirur_model/ssh2/channel_core.h"
+#include "model/transports/ssh2/channel_core.h"
 
 #include <libssh/libssh.h>
 

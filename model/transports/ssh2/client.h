@@ -2,10 +2,10 @@
 // transport that carries the channels afterwards.
 #pragma once
 
-#include "model/dirur_model/ssh2/errors.h"
-#include "model/dirur_model/ssh2/known_hosts.h"
-#include "model/dirur_model/ssh2/transport.h"
-#include "model/dirur_model/transport.h"
+#include "model/transports/ssh2/errors.h"
+#include "model/transports/ssh2/known_hosts.h"
+#include "model/transports/ssh2/transport.h"
+#include "model/transports/transport.h"
 
 #include <chrono>
 #include <filesystem>

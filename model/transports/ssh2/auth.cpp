@@ -1,6 +1,6 @@
 #include "auth.h"
 
-#include "model/dirur_model/ssh2/errors.h"
+#include "model/transports/ssh2/errors.h"
 
 #include <cstdlib>
 #include <memory>

@@ -1,7 +1,7 @@
 // Turning a preference map into libssh's algorithm options. Private to the ssh2 library.
 #pragma once
 
-#include "model/dirur_model/ssh2/legacy_prefs.h"
+#include "model/transports/ssh2/legacy_prefs.h"
 
 #include <libssh/libssh.h>
 
