@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <charconv>
 #include <filesystem>
+#include <fstream>
 #include <string_view>
 
 namespace veltaro::common {
@@ -44,8 +45,16 @@ pid_t creator_of(std::string_view name, std::string_view stem) {
   return pid;
 }
 
+// A process that ended but was not yet reaped by its parent still answers kill(); its state in
+// /proc tells that it is gone.
 bool process_gone(pid_t pid) {
-  return ::kill(pid, 0) != 0 && errno == ESRCH;
+  if (::kill(pid, 0) != 0) return errno == ESRCH;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  const auto close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() &&
+         (line[close + 2] == 'Z' || line[close + 2] == 'X');
 }
 }  // namespace
 

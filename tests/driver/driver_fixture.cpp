@@ -77,9 +77,9 @@ void DriverTest::end_program() {
   app_.reset();
 }
 
-HeadlessClient& DriverTest::start() {
+HeadlessClient& DriverTest::start(const std::vector<std::string>& args) {
   if (!app_) {
-    app_ = std::make_unique<HeadlessClient>(VELTARO_HEADLESS, root_ / "home", root_ / "data");
+    app_ = std::make_unique<HeadlessClient>(VELTARO_HEADLESS, root_ / "home", root_ / "data", args);
   }
   return *app_;
 }

@@ -37,8 +37,8 @@ class DriverTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Starts the program (once); later calls return the running one.
-  HeadlessClient& start();
+  // Starts the program (once) with `args`; later calls return the running one.
+  HeadlessClient& start(const std::vector<std::string>& args = {});
   // Ends the running program (expecting a clean exit) and starts a new one on the same data.
   HeadlessClient& restart();
   HeadlessClient& app();

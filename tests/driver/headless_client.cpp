@@ -97,7 +97,8 @@ std::string ExitStatus::describe() const {
 
 HeadlessClient::HeadlessClient(const std::filesystem::path& program,
                                const std::filesystem::path& home,
-                               const std::filesystem::path& xdg_data_home) {
+                               const std::filesystem::path& xdg_data_home,
+                               const std::vector<std::string>& args) {
   ignore_sigpipe_once();
   int in[2], out[2], err[2];
   if (::pipe2(in, O_CLOEXEC) != 0) fail("pipe");
@@ -117,7 +118,11 @@ HeadlessClient::HeadlessClient(const std::filesystem::path& program,
   envp.push_back(nullptr);
 
   std::string path = program.string();
-  char* argv[] = {path.data(), nullptr};
+  std::vector<std::string> arg_texts = {path};
+  arg_texts.insert(arg_texts.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : arg_texts) argv.push_back(a.data());
+  argv.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -136,7 +141,7 @@ HeadlessClient::HeadlessClient(const std::filesystem::path& program,
   posix_spawnattr_setsigmask(&attr, &empty);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
-  int rc = ::posix_spawn(&pid_, path.c_str(), &actions, &attr, argv, envp.data());
+  int rc = ::posix_spawn(&pid_, path.c_str(), &actions, &attr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   ::close(in[0]);

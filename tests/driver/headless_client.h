@@ -59,9 +59,11 @@ struct ExitStatus {
 
 class HeadlessClient {
  public:
-  // Starts `program` with the current environment, where HOME and XDG_DATA_HOME are replaced.
+  // Starts `program` with `args` and the current environment, where HOME and XDG_DATA_HOME are
+  // replaced.
   HeadlessClient(const std::filesystem::path& program, const std::filesystem::path& home,
-                 const std::filesystem::path& xdg_data_home);
+                 const std::filesystem::path& xdg_data_home,
+                 const std::vector<std::string>& args = {});
   HeadlessClient(const HeadlessClient&) = delete;
   HeadlessClient& operator=(const HeadlessClient&) = delete;
   // Calls finish() when the test did not.

@@ -1,0 +1,118 @@
+// The application with a real pinger process: veltaro-headless --with-pinger forks the pinger,
+// which probes the saved sessions on 127.0.0.1 and reports through the shared-memory queue; the
+// marks show up in get_runtime_state.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "driver_fixture.h"
+#include "tcp_peer.h"
+
+namespace veltaro::driver {
+namespace {
+
+constexpr Ms kStatusPoll{50};
+
+// Process ids whose parent is `parent`, from /proc.
+std::vector<pid_t> children_of(pid_t parent) {
+  std::vector<pid_t> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    // "pid (comm) state ppid ...": comm may hold blanks, so read after the last ')'.
+    std::istringstream rest(line.substr(line.rfind(')') + 1));
+    char state = 0;
+    pid_t ppid = 0;
+    if (rest >> state >> ppid && ppid == parent) found.push_back(std::stoi(name));
+  }
+  return found;
+}
+
+// Shared-memory names the program with this process id created.
+std::vector<std::string> shm_names_of(pid_t pid) {
+  const std::string stem =
+      "veltaro." + std::to_string(::getuid()) + "." + std::to_string(pid) + ".";
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm")) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with(stem)) found.push_back(name);
+  }
+  return found;
+}
+
+class PingerTest : public DriverTest {
+ protected:
+  // Polls get_runtime_state until every id in `ids` has a mark; returns the last status map.
+  Json wait_for_marks(const std::vector<std::string>& ids, Ms timeout = Ms{20'000}) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    Json status;
+    for (;;) {
+      status = app().call("get_runtime_state")["session_status"];
+      bool all = true;
+      for (const auto& id : ids) all = all && status.contains(id);
+      if (all || std::chrono::steady_clock::now() >= end) return status;
+      std::this_thread::sleep_for(kStatusPoll);
+    }
+  }
+};
+
+TEST_F(PingerTest, RealPingerMarksOpenClosedAndSkipsSerial) {
+  peers::TcpListener listener;
+  const std::uint16_t closed = peers::refused_port();
+  Json store = {
+      {"sessions",
+       {{{"id", "open"}, {"protocol", "raw"}, {"host", "127.0.0.1"}, {"port", listener.port()}},
+        {{"id", "closed"},
+         {"protocol", "telnet"},
+         {"host", "127.0.0.1"},
+         {"port", std::to_string(closed)}},
+        {{"id", "board"}, {"protocol", "serial"}, {"host", "/dev/null"}, {"port", 115200}}}}};
+  write_sessions_file(store.dump());
+  start({"--with-pinger"});
+
+  const Json status = wait_for_marks({"open", "closed"});
+  EXPECT_EQ(status.value("open", ""), "online") << status.dump();
+  EXPECT_EQ(status.value("closed", ""), "offline") << status.dump();
+  EXPECT_FALSE(status.contains("board")) << status.dump();
+  EXPECT_TRUE(app().wait_for_stderr("run model --> libmain.so"));
+  EXPECT_EQ(children_of(app().pid()).size(), 1u);
+
+  const pid_t program = app().pid();
+  const ExitStatus exit = app().finish();
+  EXPECT_TRUE(exit.exited && exit.code == 0) << exit.describe();
+  // The launcher reaped the pinger and removed its shared-memory names.
+  EXPECT_TRUE(children_of(program).empty());
+  EXPECT_TRUE(shm_names_of(program).empty());
+}
+
+TEST_F(PingerTest, ApplicationOutlivesAKilledPinger) {
+  peers::TcpListener listener;
+  write_sessions_file(Json{
+      {"sessions",
+       {{{"id", "open"}, {"protocol", "raw"}, {"host", "127.0.0.1"}, {"port", listener.port()}}}}}
+                          .dump());
+  start({"--with-pinger"});
+  ASSERT_EQ(wait_for_marks({"open"}).value("open", ""), "online");
+
+  const auto pingers = children_of(app().pid());
+  ASSERT_EQ(pingers.size(), 1u);
+  ASSERT_EQ(::kill(pingers[0], SIGKILL), 0);
+
+  // The application keeps answering, and the session keeps its last mark.
+  std::this_thread::sleep_for(Ms{1500});
+  EXPECT_EQ(app().call("get_runtime_state")["session_status"].value("open", ""), "online");
+  const ExitStatus exit = app().finish();
+  EXPECT_TRUE(exit.exited && exit.code == 0) << exit.describe();
+}
+
+}  // namespace
+}  // namespace veltaro::driver
