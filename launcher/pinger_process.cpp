@@ -64,9 +64,12 @@ std::unique_ptr<PingerProcess> PingerProcess::launch() noexcept {
     std::fflush(stderr);
     const pid_t pid = ::fork();
     if (pid == 0) run_child(tables, parent);
+    const int err = errno;
+    // Both processes hold the mappings now and nobody else needs the names. Removing them here
+    // leaves nothing behind however the application ends (its quit action ends the process
+    // with _exit, and the pinger dies with it).
+    tables.remove_names();
     if (pid < 0) {
-      const int err = errno;
-      tables.remove_names();
       common::diag("[launcher]", std::string("cannot start the pinger: ") + std::strerror(err));
       return nullptr;
     }
@@ -92,7 +95,6 @@ void PingerProcess::finish(std::chrono::milliseconds grace) noexcept {
     while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
   }
-  tables_.remove_names();
 }
 
 }  // namespace veltaro::launcher

@@ -1,5 +1,7 @@
 // Starts the host pinger in a process of its own, joined to this process by shared-memory tables.
-// Linux: the pinger is forked, so launch() must run before this process starts any thread.
+// Linux: the pinger is forked, so launch() must run before this process starts any thread. The
+// tables' names exist only until the fork: both processes keep their mappings, and a crash at any
+// later moment leaves nothing in /dev/shm.
 #pragma once
 
 #include "common/interprocess_tables.h"
@@ -13,9 +15,9 @@ namespace veltaro::launcher {
 
 class PingerProcess {
  public:
-  // Removes blocks a crashed earlier run left behind, creates this run's tables and forks the
-  // pinger. On failure writes a "[launcher]" line and returns nullptr: the application then runs
-  // without a pinger. Never throws.
+  // Removes blocks a crashed earlier run left behind, creates this run's tables, forks the
+  // pinger and removes the names. On failure writes a "[launcher]" line and returns nullptr: the
+  // application then runs without a pinger. Never throws.
   static std::unique_ptr<PingerProcess> launch() noexcept;
 
   PingerProcess(common::InterprocessTables tables, pid_t pid) noexcept
@@ -28,7 +30,7 @@ class PingerProcess {
   pid_t pid() const noexcept { return pid_; }
 
   // After the application set the "end" event: waits up to `grace` for the pinger to end, kills
-  // it when it does not, reaps it and removes the tables' names. Never throws.
+  // it when it does not, and reaps it. Never throws.
   void finish(std::chrono::milliseconds grace) noexcept;
 
  private:

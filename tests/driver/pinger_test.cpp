@@ -37,6 +37,16 @@ std::vector<pid_t> children_of(pid_t parent) {
   return found;
 }
 
+// Whether `pid` runs; a process that ended but was not reaped yet does not.
+bool running(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  const auto close = line.rfind(')');
+  return close != std::string::npos && line.size() > close + 2 && line[close + 2] != 'Z' &&
+         line[close + 2] != 'X';
+}
+
 // Shared-memory names the program with this process id created.
 std::vector<std::string> shm_names_of(pid_t pid) {
   const std::string stem =
@@ -85,13 +95,30 @@ TEST_F(PingerTest, RealPingerMarksOpenClosedAndSkipsSerial) {
   EXPECT_FALSE(status.contains("board")) << status.dump();
   EXPECT_TRUE(app().wait_for_stderr("run model --> libmain.so"));
   EXPECT_EQ(children_of(app().pid()).size(), 1u);
+  // Both processes hold the tables mapped; no name stays behind for a crash to leave.
+  EXPECT_TRUE(shm_names_of(app().pid()).empty());
 
   const pid_t program = app().pid();
   const ExitStatus exit = app().finish();
   EXPECT_TRUE(exit.exited && exit.code == 0) << exit.describe();
-  // The launcher reaped the pinger and removed its shared-memory names.
-  EXPECT_TRUE(children_of(program).empty());
-  EXPECT_TRUE(shm_names_of(program).empty());
+  EXPECT_TRUE(children_of(program).empty()) << "the pinger was reaped";
+}
+
+TEST_F(PingerTest, PingerEndsWhenTheApplicationIsKilled) {
+  // A program of its own: the fixture expects its program to end cleanly.
+  HeadlessClient program(VELTARO_HEADLESS, home_dir(), data_dir().parent_path().parent_path(),
+                         {"--with-pinger"});
+  ASSERT_TRUE(program.wait_for_stderr("run model --> libmain.so"));
+  const auto pingers = children_of(program.pid());
+  ASSERT_EQ(pingers.size(), 1u);
+  ASSERT_EQ(::kill(program.pid(), SIGKILL), 0);
+  program.finish();
+
+  const auto end = std::chrono::steady_clock::now() + kEventWait;
+  while (running(pingers[0]) && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(kStatusPoll);
+  }
+  EXPECT_FALSE(running(pingers[0])) << "the pinger outlived the application";
 }
 
 TEST_F(PingerTest, ApplicationOutlivesAKilledPinger) {
