@@ -7,11 +7,15 @@
 #include "common/uuid.h"
 #include "tcp_peer.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -31,6 +35,28 @@ using common::Json;
 struct SlowTarget {
   peers::TcpListener listener{0};
   peers::TcpConnection filler = listener.connect_to_self();
+};
+
+// A listener on the IPv6 loopback address only: a host with no IPv4 address.
+class Ipv6Listener {
+ public:
+  Ipv6Listener() : fd_(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in6 addr{};
+    addr.sin6_family = AF_INET6;
+    addr.sin6_addr = in6addr_loopback;
+    socklen_t len = sizeof addr;
+    if (!fd_.valid() || ::bind(fd_.get(), reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+        ::listen(fd_.get(), 8) != 0 ||
+        ::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+      throw std::runtime_error(std::string("IPv6 loopback listener: ") + std::strerror(errno));
+    }
+    port_ = ntohs(addr.sin6_port);
+  }
+  int port() const { return port_; }
+
+ private:
+  peers::Fd fd_;
+  int port_ = 0;
 };
 
 Json session(const std::string& id, const std::string& protocol, Json port) {
@@ -78,9 +104,11 @@ class HostPingerTest : public ::testing::Test {
 
 TEST_F(HostPingerTest, ReportHasOneEntryPerProbedNetworkSession) {
   peers::TcpListener open;
+  Ipv6Listener v6_only;
   const auto refused = peers::refused_port();
   const Json sessions = {
       session("up", "raw", open.port()),
+      Json{{"id", "v6"}, {"protocol", "ssh"}, {"host", "::1"}, {"port", v6_only.port()}},
       Json{{"id", 7},
            {"protocol", "telnet"},
            {"host", "127.0.0.1"},
@@ -93,13 +121,13 @@ TEST_F(HostPingerTest, ReportHasOneEntryPerProbedNetworkSession) {
   };
   const ResultList results = std::make_shared<HostPinger>()->_probe_all(sessions);
 
-  ASSERT_EQ(results.size(), 2u) << Json(results).dump();
+  ASSERT_EQ(results.size(), 3u) << Json(results).dump();
   std::map<std::string, bool> online;
   for (const auto& entry : results) {
     ASSERT_EQ(entry.size(), 2u) << entry.dump();
     online[entry.at("id").dump()] = entry.at("online").get<bool>();
   }
-  EXPECT_EQ(online, (std::map<std::string, bool>{{"\"up\"", true}, {"7", false}}))
+  EXPECT_EQ(online, (std::map<std::string, bool>{{"\"up\"", true}, {"\"v6\"", true}, {"7", false}}))
       << "ids come back unchanged, numbers included";
 }
 
