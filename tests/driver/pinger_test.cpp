@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -59,6 +60,16 @@ std::vector<std::string> shm_names_of(pid_t pid) {
   return found;
 }
 
+// The descriptor numbers `pid` holds open.
+std::set<int> descriptors_of(pid_t pid) {
+  std::set<int> found;
+  for (const auto& entry :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+    found.insert(std::stoi(entry.path().filename().string()));
+  }
+  return found;
+}
+
 class PingerTest : public DriverTest {
  protected:
   // Polls get_runtime_state until every id in `ids` has a mark; returns the last status map.
@@ -94,7 +105,13 @@ TEST_F(PingerTest, RealPingerMarksOpenClosedAndSkipsSerial) {
   EXPECT_EQ(status.value("closed", ""), "offline") << status.dump();
   EXPECT_FALSE(status.contains("board")) << status.dump();
   EXPECT_TRUE(app().wait_for_stderr("run model --> libmain.so"));
-  EXPECT_EQ(children_of(app().pid()).size(), 1u);
+  const auto pingers = children_of(app().pid());
+  ASSERT_EQ(pingers.size(), 1u);
+  // The tables are mappings: the pinger holds its standard streams and no other descriptor (the
+  // program's protocol pipe, sockets and standard input stay with the program).
+  EXPECT_EQ(descriptors_of(pingers[0]), (std::set<int>{0, 1, 2}));
+  EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(pingers[0]) + "/fd/0"),
+            "/dev/null");
   // Both processes hold the tables mapped; no name stays behind for a crash to leave.
   EXPECT_TRUE(shm_names_of(app().pid()).empty());
 
@@ -102,6 +119,26 @@ TEST_F(PingerTest, RealPingerMarksOpenClosedAndSkipsSerial) {
   const ExitStatus exit = app().finish();
   EXPECT_TRUE(exit.exited && exit.code == 0) << exit.describe();
   EXPECT_TRUE(children_of(program).empty()) << "the pinger was reaped";
+}
+
+TEST_F(PingerTest, EveryRoundRenewsTheMarks) {
+  peers::TcpListener listener;
+  write_sessions_file(Json{
+      {"sessions",
+       {{{"id", "flaky"}, {"protocol", "raw"}, {"host", "127.0.0.1"}, {"port", listener.port()}}}}}
+                          .dump());
+  start({"--with-pinger"});
+  ASSERT_EQ(wait_for_marks({"flaky"}).value("flaky", ""), "online");
+
+  // The host goes away; the round after the 30-second pause sees it.
+  listener.close();
+  const auto end = std::chrono::steady_clock::now() + Ms{45'000};
+  std::string mark = "online";
+  while (mark == "online" && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(Ms{500});
+    mark = app().call("get_runtime_state")["session_status"].value("flaky", "");
+  }
+  EXPECT_EQ(mark, "offline");
 }
 
 TEST_F(PingerTest, PingerEndsWhenTheApplicationIsKilled) {
