@@ -56,6 +56,19 @@ def app_processes(data_home):
     return found
 
 
+def parent_of(pid):
+    with open(f"/proc/{pid}/stat", encoding="utf-8") as f:
+        # "pid (comm) state ppid ...": comm may hold blanks, so read after the last ')'.
+        return int(f.read().rsplit(")", 1)[1].split()[1])
+
+
+def closed_port():
+    """A port on 127.0.0.1 that was free a moment ago and has no listener."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
 class EchoServer:
     def __init__(self):
         self.sock = socket.socket()
@@ -327,6 +340,35 @@ class PageTest(AppTestBase):
         self.assertEqual(d.execute("return document.querySelectorAll('#session-list img').length;"), 0)
         self.assertIsNone(d.execute("return window.__pwned === undefined ? null : window.__pwned;"))
         self.shot(d, "page-html-name")
+
+    def test_dots_show_what_the_pinger_process_found(self):
+        listener = socket.socket()
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(8)
+        up, down, board = "d" * 32, "e" * 32, "f" * 32
+        self.seed([{"id": up, "name": "up", "protocol": "raw", "host": "127.0.0.1",
+                    "port": listener.getsockname()[1]},
+                   {"id": down, "name": "down", "protocol": "telnet", "host": "127.0.0.1",
+                    "port": closed_port()},
+                   {"id": board, "name": "board", "protocol": "serial", "host": "/dev/null"}])
+        try:
+            d = self.start()
+            dot = ("document.querySelector(`[data-session-id='${arguments[0]}'] "
+                   "[data-testid=session-dot]`)?.dataset.status")
+            d.wait_until("return " + dot + " === arguments[1];", up, "online", timeout=30)
+            d.wait_until("return " + dot + " === arguments[1];", down, "offline", timeout=30)
+            self.assertEqual(d.execute("return " + dot + ";", board), "unknown")
+            self.shot(d, "page-reachability-dots")
+
+            # The launcher's pinger process holds its standard streams and nothing of the window.
+            processes = app_processes(self.home)
+            pingers = [p for p in processes if parent_of(p) in processes]
+            self.assertEqual(len(processes), 2, processes)
+            self.assertEqual(len(pingers), 1, processes)
+            self.assertEqual(sorted(map(int, os.listdir(f"/proc/{pingers[0]}/fd"))), [0, 1, 2])
+            self.assertEqual(os.readlink(f"/proc/{pingers[0]}/fd/0"), "/dev/null")
+        finally:
+            listener.close()
 
 
 if __name__ == "__main__":
