@@ -70,22 +70,29 @@ def closed_port():
 
 
 class EchoServer:
+    """Greets and echoes every connection; the pinger's probes connect too, and leave at once."""
+
     def __init__(self):
         self.sock = socket.socket()
         self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(4)
-        self.sock.settimeout(20)
+        self.sock.listen(8)
+        self.sock.settimeout(60)
         self.port = self.sock.getsockname()[1]
-        threading.Thread(target=self._serve, daemon=True).start()
+        threading.Thread(target=self._accept, daemon=True).start()
 
-    def _serve(self):
-        try:
-            conn, _ = self.sock.accept()
-        except OSError:
-            return
+    def _accept(self):
+        while True:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
+
+    @staticmethod
+    def _serve(conn):
         conn.settimeout(30)
-        conn.sendall("歡迎 echo\r\n".encode())
         try:
+            conn.sendall("歡迎 echo\r\n".encode())
             while data := conn.recv(4096):
                 conn.sendall(data)
         except OSError:
