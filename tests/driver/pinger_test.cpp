@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -70,6 +71,15 @@ std::set<int> descriptors_of(pid_t pid) {
   return found;
 }
 
+// The id of a process that ran a moment ago and is gone now.
+pid_t ended_process() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return child;
+}
+
 class PingerTest : public DriverTest {
  protected:
   // Polls get_runtime_state until every id in `ids` has a mark; returns the last status map.
@@ -98,9 +108,17 @@ TEST_F(PingerTest, RealPingerMarksOpenClosedAndSkipsSerial) {
          {"port", std::to_string(closed)}},
         {{"id", "board"}, {"protocol", "serial"}, {"host", "/dev/null"}, {"port", 115200}}}}};
   write_sessions_file(store.dump());
+  // What a launcher that crashed before it removed its names leaves behind.
+  const pid_t crashed = ended_process();
+  const auto stale =
+      std::filesystem::path("/dev/shm") / ("veltaro." + std::to_string(::getuid()) + "." +
+                                           std::to_string(crashed) + ".0badf00d.queue.get_receipt");
+  std::ofstream(stale) << "left over";
+  ASSERT_EQ(shm_names_of(crashed).size(), 1u);
   start({"--with-pinger"});
 
   const Json status = wait_for_marks({"open", "closed"});
+  EXPECT_TRUE(shm_names_of(crashed).empty()) << "the start removed the crashed launcher's names";
   EXPECT_EQ(status.value("open", ""), "online") << status.dump();
   EXPECT_EQ(status.value("closed", ""), "offline") << status.dump();
   EXPECT_FALSE(status.contains("board")) << status.dump();
