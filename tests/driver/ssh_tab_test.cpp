@@ -107,6 +107,44 @@ std::set<std::filesystem::path> temp_key_files() {
   return found;
 }
 
+// A stand-in for puttygen, first on PATH while it lives: it notes the descriptors it was started
+// with beyond the standard three and the mode of the output file it was given, then runs the
+// real puttygen and returns its exit code.
+class PuttygenProbe {
+ public:
+  PuttygenProbe() : old_path_(std::getenv("PATH") ? std::getenv("PATH") : "") {
+    std::filesystem::create_directories(dir_ / "bin");
+    const auto program = dir_ / "bin" / "puttygen";
+    st::write_text(program, R"(#!/usr/bin/python3
+import json, os, stat, subprocess, sys
+fds = []
+for name in os.listdir('/proc/self/fd'):
+    if int(name) > 2:
+        try:
+            fds.append(os.readlink('/proc/self/fd/' + name))
+        except OSError:
+            pass  # the listing's own descriptor, closed by now
+out = sys.argv[sys.argv.index('-o') + 1]
+mode = stat.S_IMODE(os.stat(out).st_mode)
+rc = subprocess.call(['/usr/bin/puttygen'] + sys.argv[1:])
+with open(sys.argv[0] + '.json', 'w') as report:
+    json.dump({'fds': fds, 'output': out, 'mode': mode}, report)
+sys.exit(rc)
+)");
+    std::filesystem::permissions(program, std::filesystem::perms(0755));
+    ::setenv("PATH", ((dir_ / "bin").string() + ":" + old_path_).c_str(), 1);
+  }
+  ~PuttygenProbe() { ::setenv("PATH", old_path_.c_str(), 1); }
+  PuttygenProbe(const PuttygenProbe&) = delete;
+  PuttygenProbe& operator=(const PuttygenProbe&) = delete;
+
+  Json report() const { return Json::parse(st::read_text(dir_ / "bin" / "puttygen.json")); }
+
+ private:
+  const std::string old_path_;
+  st::TempDir dir_;
+};
+
 class SshTabTest : public DriverTest {
  protected:
   static void SetUpTestSuite() {
@@ -278,26 +316,28 @@ TEST_F(SshTabTest, wrong_password_is_an_authentication_failure) {
   EXPECT_TRUE(wait_until_dead(tab));
 }
 
-TEST_F(SshTabTest, ppk_key_is_converted_to_a_private_temporary_file_removed_with_its_tab) {
+TEST_F(SshTabTest, ppk_key_copy_lives_for_the_login_only_and_the_converter_inherits_nothing) {
+  const PuttygenProbe probe;
   const auto ppk = *keys_ / "plain.PPK";  // the extension is matched in any case
   st::run_tool(
       {"/usr/bin/puttygen", plain_->private_key.string(), "-O", "private", "-o", ppk.string()});
+  // A tab connected before the conversion starts: its socket must not reach the converter.
+  const std::string other = open_ssh({{"name", "other"}, {"password", st::kTestPassword}});
+  ASSERT_TRUE(connected(other));
   const auto before = temp_key_files();
   const std::string tab = open_ssh({{"private_key", ppk.string()}});
   ASSERT_TRUE(connected(tab));
-  std::vector<std::filesystem::path> made;
-  for (const auto& f : temp_key_files()) {
-    if (!before.count(f)) made.push_back(f);
-  }
-  ASSERT_EQ(made.size(), 1u);
-  const std::string name = made[0].filename().string();
-  EXPECT_TRUE(is_lower_hex(name.substr(8, 10), 10)) << name;
-  EXPECT_EQ(name.size(), std::string("veltaro_").size() + 10 + 4) << name;
-  EXPECT_EQ(std::filesystem::status(made[0]).permissions(),
-            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(temp_key_files(), before) << "the decrypted key outlived the login";
+  EXPECT_NE(run_in_shell(tab, "whoami").find(st::kTestUser), std::string::npos);
 
-  app().call("close_tab", Json::array({tab}));
-  EXPECT_FALSE(std::filesystem::exists(made[0]));
+  const Json seen = probe.report();
+  EXPECT_EQ(seen["fds"], Json::array()) << "descriptors the converter was started with";
+  const std::string name = std::filesystem::path(seen.value("output", "")).filename().string();
+  EXPECT_TRUE(starts_with(name, "veltaro_") && is_lower_hex(name.substr(8, 10), 10) &&
+              name.size() == std::string("veltaro_").size() + 10 + 4 &&
+              std::filesystem::path(name).extension() == ".pem")
+      << name;
+  EXPECT_EQ(seen["mode"], 0600) << "the copy is the user's alone from the start";
 }
 
 TEST_F(SshTabTest, key_problems_are_reported_before_any_connection) {

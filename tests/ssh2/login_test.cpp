@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <thread>
 
 namespace veltaro::ssh2::testing {
@@ -100,6 +102,23 @@ TEST_F(OpenSshLogin, default_keys_come_from_home_not_from_the_password_database)
   auto o = options_for(sshd_->port());
   o.look_for_keys = true;
   expect_usable(*connect_client(o));
+}
+
+// A program another thread starts must not inherit the connection.
+TEST_F(OpenSshLogin, every_socket_of_a_connection_is_close_on_exec) {
+  auto o = options_for(sshd_->port());
+  o.password = kTestPassword;
+  const auto client = connect_client(o);
+  int sockets = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const auto target = std::filesystem::read_symlink(entry.path(), ec).string();
+    if (target.rfind("socket:", 0) != 0) continue;
+    ++sockets;
+    const int fd = std::stoi(entry.path().filename().string());
+    EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << target;
+  }
+  EXPECT_GE(sockets, 1);
 }
 
 TEST_F(OpenSshLogin, wrong_password_is_an_authentication_error_naming_what_was_tried) {
