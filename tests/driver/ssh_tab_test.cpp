@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 
@@ -369,6 +370,40 @@ TEST_F(SshTabTest, compression_and_keepalive_reach_the_server_and_keepalive_chan
   rec["keepalive_sec"] = 1;
   save(rec);
   EXPECT_TRUE(sshd_->wait_for_log("rtype keepalive@openssh.com", before_edit));
+}
+
+// Stops every process of a server's connections (SIGSTOP) for as long as it lives: the machine
+// still answers TCP, the server says nothing.
+class Frozen {
+ public:
+  explicit Frozen(std::vector<pid_t> pids) : pids_(std::move(pids)) {
+    for (const pid_t pid : pids_) ::kill(pid, SIGSTOP);
+  }
+  ~Frozen() {
+    for (const pid_t pid : pids_) ::kill(pid, SIGCONT);
+  }
+  Frozen(const Frozen&) = delete;
+  Frozen& operator=(const Frozen&) = delete;
+
+ private:
+  const std::vector<pid_t> pids_;
+};
+
+TEST_F(SshTabTest, a_server_that_stops_answering_ends_the_tab_after_three_keepalives) {
+  const st::Sshd server(st::SshdKind::kModern, {});
+  const std::string tab =
+      open_ssh({{"password", st::kTestPassword}, {"keepalive_sec", 1}}, server.port());
+  ASSERT_TRUE(connected(tab));
+  // A server that answers keeps an idle tab open, however many keep-alives go by.
+  EXPECT_FALSE(saw_info(tab, kConnectionEnded, false, 0, Ms(4'500)));
+
+  const std::size_t from = app().scripts().size();
+  const auto sessions = server.session_processes();
+  ASSERT_FALSE(sessions.empty());
+  const Frozen frozen(sessions);
+  // Three unanswered one-second keep-alives; the rest is slack for a loaded machine.
+  EXPECT_TRUE(saw_info(tab, kConnectionEnded, false, from, Ms(20'000)));
+  EXPECT_TRUE(wait_until_dead(tab));
 }
 
 TEST_F(SshTabTest, legacy_server_is_reached_only_with_legacy_compatibility) {

@@ -104,10 +104,13 @@ TEST_F(OpenSshLogin, default_keys_come_from_home_not_from_the_password_database)
   expect_usable(*connect_client(o));
 }
 
-// A program another thread starts must not inherit the connection.
+// A program another thread starts must inherit neither the connection nor the way to the agent.
 TEST_F(OpenSshLogin, every_socket_of_a_connection_is_close_on_exec) {
+  const Agent agent;
+  agent.add(agent_key_->private_key);
+  ::setenv("SSH_AUTH_SOCK", agent.socket().c_str(), 1);
   auto o = options_for(sshd_->port());
-  o.password = kTestPassword;
+  o.allow_agent = true;
   const auto client = connect_client(o);
   int sockets = 0;
   for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {

@@ -1,5 +1,7 @@
 #include "connection.h"
 
+#include "common/tcp_info.h"
+
 #include <libssh/server.h>  // ssh_send_keepalive and the ssh_message accessors live here
 #include <poll.h>
 
@@ -19,6 +21,9 @@ constexpr std::chrono::milliseconds kIdleWait{1000};
 constexpr std::chrono::seconds kCloseLinger{5};
 // libssh's time-out for the requests the I/O thread makes in blocking mode.
 constexpr long kBlockingTimeoutSeconds = 10;
+// Keep-alives in a row that may go unanswered before the server counts as gone (as OpenSSH's
+// ServerAliveCountMax).
+constexpr int kKeepAliveCountMax = 3;
 // What one libssh call reads or writes; below the server's largest packet.
 constexpr std::size_t kChunk = 16384;
 
@@ -409,9 +414,23 @@ void Connection::keepalive_tick() {
   if (interval != keepalive_seen_) {
     keepalive_seen_ = interval;
     next_keepalive_ = now + interval;
+    keepalive_unanswered_ = 0;
+    received_at_keepalive_.reset();
   }
   if (interval.count() <= 0 || now < next_keepalive_) return;
   next_keepalive_ = now + interval;
+  // Whatever the server sent since the last keep-alive answers it. A server that is gone (or
+  // frozen) sends nothing, while TCP alone may keep the connection up for a long time.
+  const auto received = common::tcp_bytes_received(ssh_get_fd(session_.get()));
+  if (received && received == received_at_keepalive_) {
+    if (++keepalive_unanswered_ >= kKeepAliveCountMax) {
+      throw std::runtime_error("the server did not answer " + std::to_string(kKeepAliveCountMax) +
+                               " keep-alives");
+    }
+  } else {
+    keepalive_unanswered_ = 0;
+  }
+  received_at_keepalive_ = received;
   // libssh keeps one global request at a time and, in non-blocking mode, a call while one is
   // outstanding only collects that one's answer. The first call collects the previous
   // keep-alive's answer (if it came), the second sends a new one.

@@ -10,11 +10,13 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -143,6 +145,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::chrono::seconds keepalive_seen_{0};
   std::chrono::steady_clock::time_point next_keepalive_{};
   bool keepalive_outstanding_ = false;
+  int keepalive_unanswered_ = 0;
+  // Bytes received on the connection when the last keep-alive was sent.
+  std::optional<std::uint64_t> received_at_keepalive_;
 };
 
 }  // namespace veltaro::ssh2::detail
