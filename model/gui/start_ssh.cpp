@@ -1,8 +1,8 @@
 // SSH-2 tabs: key preparation, login with known hosts and algorithm preferences, the shell with
 // its pseudo-terminal and the session's port forwards, then the reader.
+#include "model/gui/veltaro_app.h"
 #include "model/transports/ssh2/client.h"
 #include "model/transports/ssh2/legacy_prefs.h"
-#include "model/gui/veltaro_app.h"
 
 #include <system_error>
 
@@ -46,6 +46,27 @@ void remove_quietly(const std::filesystem::path& path) noexcept {
   std::error_code ec;
   std::filesystem::remove(path, ec);
 }
+
+// The OpenSSH copy of a converted .ppk key is needed only while logging in: it is removed as
+// soon as the attempt has ended, either way, so that a decrypted key never sits on disk for the
+// tab's whole life (nor for ever after a crash).
+class LoginKeyCopy {
+ public:
+  LoginKeyCopy(Tab& tab, std::optional<std::filesystem::path> copy)
+      : tab_(tab), copy_(std::move(copy)) {}
+  ~LoginKeyCopy() {
+    if (!copy_) return;
+    remove_quietly(*copy_);
+    const std::lock_guard lock(tab_.mutex);
+    if (tab_.tmp_keyfile == copy_) tab_.tmp_keyfile.reset();
+  }
+  LoginKeyCopy(const LoginKeyCopy&) = delete;
+  LoginKeyCopy& operator=(const LoginKeyCopy&) = delete;
+
+ private:
+  Tab& tab_;
+  const std::optional<std::filesystem::path> copy_;
+};
 
 // Closes the tab's port-forward listeners: a connection that failed needs none of them.
 void close_forwards(Tab& tab) {
@@ -98,6 +119,7 @@ void VeltaroApp::_start_ssh_impl(const std::string& tab_id, const SessionPtr& se
   }
 
   std::optional<std::filesystem::path> key_file;
+  std::optional<std::filesystem::path> key_copy;
   if (!key_path.empty()) {
     KeyPreparation key = _ensure_openssh_key(key_path);
     if (key.error) {
@@ -119,6 +141,7 @@ void VeltaroApp::_start_ssh_impl(const std::string& tab_id, const SessionPtr& se
       if (converted) remove_quietly(*key_file);
       return;
     }
+    if (converted) key_copy = key_file;
   }
 
   auto client = std::make_shared<ssh2::Client>();
@@ -145,17 +168,20 @@ void VeltaroApp::_start_ssh_impl(const std::string& tab_id, const SessionPtr& se
   options.compress = compression && common::truthy(*compression);
   options.timeout = kConnectTimeout;
 
-  try {
-    const ssh2::paramiko_legacy::ScopedOverride prefs(_build_ssh_prefs(*sess));
-    client->connect(options);
-  } catch (const ssh2::AuthenticationError& e) {
-    client->close();
-    fail(std::string("驗證失敗：") + e.what());
-    return;
-  } catch (const std::exception& e) {
-    client->close();
-    fail(std::string("連線失敗：") + e.what());
-    return;
+  {
+    const LoginKeyCopy login_only(*tab, key_copy);
+    try {
+      const ssh2::paramiko_legacy::ScopedOverride prefs(_build_ssh_prefs(*sess));
+      client->connect(options);
+    } catch (const ssh2::AuthenticationError& e) {
+      client->close();
+      fail(std::string("驗證失敗：") + e.what());
+      return;
+    } catch (const std::exception& e) {
+      client->close();
+      fail(std::string("連線失敗：") + e.what());
+      return;
+    }
   }
 
   try {
