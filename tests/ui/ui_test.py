@@ -280,15 +280,29 @@ class ConfinementTest(AppTestBase):
         self.shot(d, "confinement-after-navigate")
         self.assert_our_page_in_place(d, home)
 
+        # A script's own window.open is stopped by the engine's pop-up blocker anyway; a real click
+        # is what lets a link with a target, or a handler calling window.open, ask for a new view.
         d.execute("""
             const [url] = arguments;
+            const style = 'position:fixed;left:300px;width:200px;height:40px;z-index:99999;';
             const link = document.createElement('a');
-            link.href = url;
+            link.id = 't-blank';
+            link.href = url + 'blank';
             link.target = '_blank';
-            document.body.appendChild(link);
-            link.click();
-            window.open(url + 'opened');
-            location.href = url + 'assigned';""", self.site.url)
+            link.textContent = 'blank';
+            link.style.cssText = style + 'top:200px;background:#fff';
+            link.onclick = () => { window.__followed = true; };
+            const button = document.createElement('button');
+            button.id = 't-popup';
+            button.textContent = 'popup';
+            button.style.cssText = style + 'top:300px';
+            button.onclick = () => { window.__opened = window.open(url + 'popup') === null; };
+            document.body.append(link, button);""", self.site.url)
+        d.pointer_click("#t-blank")
+        d.pointer_click("#t-popup")
+        self.assertEqual(d.execute("return [window.__followed, window.__opened];"), [True, True])
+        self.assertEqual(len(d.window_handles()), 1)
+        d.execute("location.href = arguments[0] + 'assigned';", self.site.url)
         d.execute("const f = document.createElement('iframe'); f.src = arguments[0] + 'framed';"
                   "document.body.appendChild(f);", self.site.url)
         time.sleep(2)

@@ -101,6 +101,10 @@ class Driver:
             return str(e)
         return None
 
+    def window_handles(self):
+        """The views WebDriver knows in this session: every view the application opened."""
+        return self._request("GET", self._s("/window/handles"))
+
     def find(self, css):
         elem = self._request("POST", self._s("/element"), {"using": "css selector", "value": css})
         return next(iter(elem.values()))
