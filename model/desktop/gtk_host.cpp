@@ -3,6 +3,7 @@
 #include "model/desktop/gtk_desktop.h"
 #include "model/desktop/main_thread.h"
 #include "model/desktop/page_bridge.h"
+#include "model/desktop/page_confinement.h"
 #include "model/desktop/page_window.h"
 #include "model/desktop/tray.h"
 #include "model/gui/veltaro_app.h"
@@ -69,13 +70,10 @@ WebKitWebContext* make_context(const gui::LoopOptions& loop, LoopState* state, b
 }
 
 WebKitWebView* make_view(WebKitWebContext* context, LoopState* state, bool automated,
-                         const std::string& background) {
-  WebKitUserContentManager* content = webkit_user_content_manager_new();
-  install_page_bridge(content, state->app);
+                         const std::string& background, const std::string& page_uri) {
   auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context,
-                                            "user-content-manager", content,
                                             "is-controlled-by-automation", automated, nullptr));
-  g_object_unref(content);
+  install_page_bridge(view, state->app, page_uri);
   WebKitSettings* settings = webkit_web_view_get_settings(view);
   // Same picture, and the web process needs about 70 MB less.
   webkit_settings_set_hardware_acceleration_policy(settings,
@@ -126,7 +124,9 @@ void GtkHost::run_loop(const gui::LoopOptions& loop) {
   const bool automated = started_by_webdriver();
   auto* state = new LoopState{app_, window_, tray_, nullptr};  // lives for the whole run
   WebKitWebContext* context = make_context(loop, state, automated);
-  state->view = make_view(context, state, automated, options_.background);
+  // A base address ending in a slash, so the page could name files beside it.
+  const std::string base = page_base_uri(gui::VeltaroApp::module_dir());
+  state->view = make_view(context, state, automated, options_.background, base);
 
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_title(GTK_WINDOW(window), options_.title.c_str());
@@ -142,9 +142,7 @@ void GtkHost::run_loop(const gui::LoopOptions& loop) {
   g_signal_connect(window, "delete-event", G_CALLBACK(on_delete), state);
   g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
 
-  // A base address ending in a slash, so the page could name files beside it.
-  const std::string base = "file://" + gui::VeltaroApp::module_dir().string() + "/";
-  webkit_web_view_load_html(state->view, options_.html.c_str(), base.c_str());
+  load_only_page(state->view, options_.html, base);
   gtk_widget_show_all(window);
   gtk_main();
 }

@@ -1,5 +1,6 @@
 #include "model/desktop/page_bridge.h"
 
+#include "common/uuid.h"
 #include "model/desktop/main_thread.h"
 #include "model/gui/veltaro_app.h"
 
@@ -10,10 +11,11 @@ namespace {
 using common::Json;
 
 // The page sees a plain object of functions; every name becomes a message with its arguments.
-constexpr const char* kBridgeScript = R"JS(
-(() => {
-  const post = (method, params) =>
-    window.webkit.messageHandlers.veltaro.postMessage({ method, params });
+// Each message carries a secret known only to this script: window.webkit.messageHandlers is
+// reachable from every frame, this script runs only in our page's top frame.
+constexpr const char* kBridgeBody = R"JS(
+  const handler = window.webkit.messageHandlers.veltaro;
+  const post = (method, params) => handler.postMessage({ method, params, secret });
   const api = new Proxy({}, {
     // "then" stays undefined so that the api object is never mistaken for a promise.
     get: (_, name) =>
@@ -23,9 +25,23 @@ constexpr const char* kBridgeScript = R"JS(
 })();
 )JS";
 
+std::string bridge_script(const std::string& secret) {
+  return "(() => {\n  const secret = '" + secret + "';" + kBridgeBody;
+}
+
 struct Bridge {
   std::shared_ptr<gui::VeltaroApp> app;
+  WebKitWebView* view;
+  std::string page_uri;
+  std::string secret;
 };
+
+bool from_our_page(const Bridge& bridge, const Json& message) {
+  const Json* secret = common::member(message, "secret");
+  const char* shown = webkit_web_view_get_uri(bridge.view);
+  return secret && secret->is_string() && secret->get<std::string>() == bridge.secret && shown &&
+         bridge.page_uri == shown;
+}
 
 void answer(WebKitScriptMessageReply* reply, JSCContext* context, std::optional<Json> result,
             std::string method) {
@@ -55,6 +71,10 @@ gboolean on_message(WebKitUserContentManager*, JSCValue* value, WebKitScriptMess
     message = Json();
   }
   g_free(json_text);
+  if (!from_our_page(*bridge, message)) {
+    webkit_script_message_reply_return_error_message(reply, "refused");
+    return TRUE;
+  }
   const Json* method = common::member(message, "method");
   const Json* params = common::member(message, "params");
   if (!method || !method->is_string()) {
@@ -72,15 +92,20 @@ gboolean on_message(WebKitUserContentManager*, JSCValue* value, WebKitScriptMess
 
 }  // namespace
 
-void install_page_bridge(WebKitUserContentManager* manager, std::shared_ptr<gui::VeltaroApp> app) {
-  auto* bridge = new Bridge{std::move(app)};  // lives as long as the window: the whole run
+void install_page_bridge(WebKitWebView* view, std::shared_ptr<gui::VeltaroApp> app,
+                         const std::string& page_uri) {
+  // Lives as long as the window: the whole run.
+  auto* bridge = new Bridge{std::move(app), view, page_uri, common::new_uuid_hex()};
+  WebKitUserContentManager* manager = webkit_web_view_get_user_content_manager(view);
   g_signal_connect(manager, "script-message-with-reply-received::veltaro", G_CALLBACK(on_message),
                    bridge);
   webkit_user_content_manager_register_script_message_handler_with_reply(manager, "veltaro",
                                                                          nullptr);
+  const std::string source = bridge_script(bridge->secret);
+  const gchar* const allow[] = {page_uri.c_str(), nullptr};
   WebKitUserScript* script =
-      webkit_user_script_new(kBridgeScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+      webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, allow, nullptr);
   webkit_user_content_manager_add_script(manager, script);
   webkit_user_script_unref(script);
 }

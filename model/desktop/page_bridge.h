@@ -5,6 +5,7 @@
 #include <webkit2/webkit2.h>
 
 #include <memory>
+#include <string>
 
 namespace veltaro::gui {
 class VeltaroApp;
@@ -12,7 +13,10 @@ class VeltaroApp;
 
 namespace veltaro::desktop {
 
-// Registers the bridge on `manager` for `app` and adds the script that defines window.veltaro.
-void install_page_bridge(WebKitUserContentManager* manager, std::shared_ptr<gui::VeltaroApp> app);
+// Serves `app` to the page `view` shows at `page_uri`, and to nothing else: window.veltaro is
+// defined only in the top frame of a document at that address, and a call is answered only when
+// it comes from that definition while the view still shows that address.
+void install_page_bridge(WebKitWebView* view, std::shared_ptr<gui::VeltaroApp> app,
+                         const std::string& page_uri);
 
 }  // namespace veltaro::desktop

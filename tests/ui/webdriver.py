@@ -64,6 +64,11 @@ class Driver:
     def execute(self, script, *args):
         return self._request("POST", self._s("/execute/sync"), {"script": script, "args": list(args)})
 
+    def execute_async(self, script, *args):
+        """Runs `script` with the arguments and a completion callback last; returns what the
+        script passed to that callback."""
+        return self._request("POST", self._s("/execute/async"), {"script": script, "args": list(args)})
+
     def call(self, method, *args):
         """Calls window.veltaro.api.METHOD(...) in the page and returns the resolved value."""
         script = ("const done = arguments[arguments.length - 1];"
@@ -85,6 +90,20 @@ class Driver:
                 return value
             time.sleep(interval)
         raise AssertionError(f"timed out waiting for: {script} (last value {value!r})")
+
+    def navigate(self, url, page_load_ms=5000):
+        """Sends the view to `url` the way WebDriver's navigate does; answers the driver's error
+        text when the view did not go there, None when it did."""
+        self._request("POST", self._s("/timeouts"), {"pageLoad": page_load_ms})
+        try:
+            self._request("POST", self._s("/url"), {"url": url})
+        except WebDriverError as e:
+            return str(e)
+        return None
+
+    def window_handles(self):
+        """The views WebDriver knows in this session: every view the application opened."""
+        return self._request("GET", self._s("/window/handles"))
 
     def find(self, css):
         elem = self._request("POST", self._s("/element"), {"using": "css selector", "value": css})

@@ -2,6 +2,7 @@
 // fail, so that no status line is lost while the page is still starting.
 
 import { App } from './app.js';
+import { refuseLinkAndFileDrops } from './dropGuard.js';
 
 const app = new App();
 
@@ -12,6 +13,8 @@ window.setTerminalInfo = (tabId, message, isError) => {
 window.terminalConnected = (tabId) => {
   app.onTerminalConnected(String(tabId));
 };
+
+refuseLinkAndFileDrops(window);
 
 // Hooks for the UI tests, which read the page by running script in it.
 window.veltaroTest = Object.freeze({
