@@ -64,20 +64,25 @@ Json session(const std::string& id, const std::string& protocol, Json port) {
 }
 
 // Connections from this network namespace now waiting for an answer from one of `ports`.
+// Counted by local address: the kernel's table is read in pieces while sockets come and go, so one
+// socket can be listed twice in a single read.
 std::size_t pending_connects_to(const std::set<unsigned long>& ports) {
   constexpr unsigned kSynSent = 2;
   std::ifstream table("/proc/net/tcp");
   std::string line;
   std::getline(table, line);
-  std::size_t count = 0;
+  std::set<std::string> pending;
   while (std::getline(table, line)) {
+    char local[64] = {};
     char remote[64] = {};
     unsigned state = 0;
-    if (std::sscanf(line.c_str(), "%*s %*s %63s %x", remote, &state) != 2) continue;
+    if (std::sscanf(line.c_str(), "%*s %63s %63s %x", local, remote, &state) != 3) continue;
     const char* colon = std::strchr(remote, ':');
-    if (colon && state == kSynSent && ports.count(std::stoul(colon + 1, nullptr, 16))) ++count;
+    if (colon && state == kSynSent && ports.count(std::stoul(colon + 1, nullptr, 16))) {
+      pending.insert(local);
+    }
   }
-  return count;
+  return pending.size();
 }
 
 class HostPingerTest : public ::testing::Test {
