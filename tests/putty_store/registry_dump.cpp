@@ -14,8 +14,17 @@ using veltaro::putty::ValueName;
 
 // Every value marked as text: the registry's own types must decide.
 constexpr std::array<ValueName, 11> kWanted = {{
-    {"HostName"}, {"Protocol"}, {"UserName"}, {"PublicKeyFile"}, {"PortNumber"}, {"Compression"},
-    {"TerminalType"}, {"SerialLine"}, {"SerialSpeed"}, {"LFImpliesCR"}, {"CRImpliesLF"},
+    {"HostName"},
+    {"Protocol"},
+    {"UserName"},
+    {"PublicKeyFile"},
+    {"PortNumber"},
+    {"Compression"},
+    {"TerminalType"},
+    {"SerialLine"},
+    {"SerialSpeed"},
+    {"LFImpliesCR"},
+    {"CRImpliesLF"},
 }};
 
 std::string quoted(const std::string& text) {
