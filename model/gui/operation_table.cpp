@@ -83,6 +83,10 @@ const std::map<std::string, Operation>& operations() {
       {"read_clipboard", [](VeltaroApp& app, const Json&) { return Json(app.read_clipboard()); }},
       {"pick_private_key",
        [](VeltaroApp& app, const Json&) { return Json(app.pick_private_key()); }},
+      {"import_list_from_putty",
+       [](VeltaroApp& app, const Json&) { return app.import_list_from_putty(); }},
+      {"import_putty_sessions",
+       [](VeltaroApp& app, const Json& p) { return app.import_putty_sessions(arg(p, 0)); }},
   };
   return table;
 }

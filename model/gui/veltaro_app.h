@@ -110,6 +110,15 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   std::string read_clipboard();
   std::string pick_private_key();
 
+  // --- PuTTY import ---
+  // PuTTY's saved sessions, read afresh each time: {name, and the values each holds}.
+  Json import_list_from_putty();
+  // Appends one new session per entry, saves once; {sessions, and error when the save failed}.
+  Json import_putty_sessions(const Json& putty_records);
+  static Json _read_putty_registry_sessions();
+  static std::string _unescape_putty_name(const std::string& name);
+  void _import_one(const Json& rec);
+
   // Runs the page operation `name` with positional `params`. Unknown names give nullopt.
   // Never throws.
   std::optional<Json> call_operation(const std::string& name, const Json& params);

@@ -17,6 +17,7 @@ import { toastError } from './toasts.js';
 import { getView, noteOpened } from './viewSettings.js';
 import { asText, isPlainObject } from './values.js';
 import { installSidebar } from './sidebar.js';
+import { installPuttyImport } from './puttyImport.js';
 
 const RUNTIME_EVERY_MS = 1000;
 const RUNTIME_HIDDEN_EVERY_MS = 3000;
@@ -90,6 +91,7 @@ export class App {
     });
     this.welcome = new Welcome({ open: (id) => this.openSession(id), create: () => sessions.newSession() });
     installSidebar(() => this.scheduleFit());
+    this.puttyImport = installPuttyImport(this);
     window.addEventListener('keydown', (event) => this._onKey(event), true);
     new ResizeObserver(() => this.scheduleFit()).observe(this.area);
     document.addEventListener('visibilitychange', () => {
@@ -401,7 +403,7 @@ export class App {
   }
 
   _onKey(event) {
-    if (this.editor.isOpen || isConfirmOpen()) return;
+    if (this.editor.isOpen || isConfirmOpen() || this.puttyImport.isOpen) return;
     const kind = isShortcut(event);
     if (!kind) return;
     const inTerminal = Boolean(event.target && event.target.closest && event.target.closest('.terminal-view'));
