@@ -17,6 +17,7 @@ import { toastError } from './toasts.js';
 import { getView, noteOpened } from './viewSettings.js';
 import { asText, isPlainObject } from './values.js';
 import { installSidebar } from './sidebar.js';
+import { AssistantPanel } from './assistantPanel.js';
 
 const RUNTIME_EVERY_MS = 1000;
 const RUNTIME_HIDDEN_EVERY_MS = 3000;
@@ -90,6 +91,7 @@ export class App {
     });
     this.welcome = new Welcome({ open: (id) => this.openSession(id), create: () => sessions.newSession() });
     installSidebar(() => this.scheduleFit());
+    new AssistantPanel(this).mount(byId('app'), document.querySelector('.tabbar'));
     window.addEventListener('keydown', (event) => this._onKey(event), true);
     new ResizeObserver(() => this.scheduleFit()).observe(this.area);
     document.addEventListener('visibilitychange', () => {
