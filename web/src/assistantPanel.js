@@ -72,7 +72,8 @@ export class AssistantPanel {
   }
 
   refreshTargets() {
-    const chosen = this.target.value || this.app.activeTabId || '';
+    // The active tab is the first choice; after that the user's choice stands.
+    const chosen = this.target.options.length ? this.target.value : this.app.activeTabId || '';
     clear(this.target).append(el('option', { value: '', text: '（不指定）' }));
     for (const id of this.app.order) {
       const tab = this.app.tabs.get(id);
