@@ -109,10 +109,10 @@ bool VeltaroApp::_claude_logged_in() const noexcept {
     std::ifstream in(dir / "settings.json", std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
-    const Json settings = Json::parse(text.str());
-    if (!settings.is_object()) return false;
-    const Json* account = common::member(settings, "oauthAccount");
-    const Json* key = common::member(settings, "primaryApiKey");
+    const Json stored = Json::parse(text.str());
+    if (!stored.is_object()) return false;
+    const Json* account = common::member(stored, "oauthAccount");
+    const Json* key = common::member(stored, "primaryApiKey");
     return (account && common::truthy(*account)) || (key && common::truthy(*key));
   } catch (...) {
     return false;

@@ -4,6 +4,8 @@
 
 #include <signal.h>
 
+#include <algorithm>
+
 namespace veltaro::gui::testing {
 namespace {
 
@@ -183,8 +185,9 @@ TEST_F(ClaudeTurnTest, failures_and_answers_that_are_not_plain_results) {
 
 TEST_F(ClaudeTurnTest, a_tool_past_its_time_out_is_killed) {
   tool("time.sleep(60)");
-  const Json reply = send("x", "", std::nullopt, 1.5);
-  EXPECT_EQ(reply, (Json{{"ok", false}, {"error", "Claude 回應逾時（1.5 秒）。"}, {"reply", ""}}));
+  const Json reply = send("x", "", std::nullopt, 3.5);
+  EXPECT_EQ(reply, (Json{{"ok", false}, {"error", "Claude 回應逾時（3.5 秒）。"}, {"reply", ""}}));
+  ASSERT_EQ(runs().size(), 1u);
   const int pid = runs().back()["pid"];
   EXPECT_NE(::kill(pid, 0), 0) << "the stand-in still runs";
 }
