@@ -74,8 +74,22 @@ TEST_F(RealToolTest, every_option_of_a_turn_is_one_the_tool_lists) {
     const std::regex listed(std::string("(^|[\\s,])") + option + "([\\s,=<\\[]|$)");
     EXPECT_TRUE(std::regex_search(help, listed)) << option << " is not in --help:\n" << help;
   }
-  EXPECT_NE(help.find("\"default\""), std::string::npos) << "no \"default\" permission mode";
   EXPECT_NE(help.find("\"json\""), std::string::npos) << "no \"json\" output format";
+}
+
+// The permission mode "default" is accepted without being among the choices --help lists, so the
+// whole argument list of a turn is given to the tool: without a login it answers with a JSON error
+// result, where a refused option or value would end it with a usage message instead.
+TEST_F(RealToolTest, the_tool_accepts_a_whole_turn_and_reports_the_missing_login) {
+  const ScopedEnv path("PATH", bin_.string() + ":/usr/bin:/bin");
+  auto app = make_app();
+  app->_claude_arch_dir = root_ / "architecture";
+  const Json reply = app->claude_send("hello", "", std::nullopt, Json(120), Json());
+  EXPECT_FALSE(reply["ok"]);
+  const std::string error = reply["error"];
+  EXPECT_EQ(error.find("invalid"), std::string::npos) << error;
+  EXPECT_EQ(error.find("unknown option"), std::string::npos) << error;
+  EXPECT_NE(error.find("Not logged in"), std::string::npos) << error;
 }
 
 }  // namespace
