@@ -65,10 +65,10 @@ export class AssistantPanel {
       : '未安裝 Claude Code';
     const hint = String(s.hint ?? '');
     const link = hint.match(PRODUCT_PAGE);
-    clear(this.status).append(
-      el('div', { class: 'assistant-facts', text: facts }),
-      hint ? el('div', { class: 'assistant-hint', text: link ? hint.slice(0, link.index) : hint }) : null,
-      link ? el('button', { class: 'link-button', type: 'button', text: link[1], onclick: () => call('open_url', link[1]) }) : null);
+    const parts = [el('div', { class: 'assistant-facts', text: facts })];
+    if (hint) parts.push(el('div', { class: 'assistant-hint', text: link ? hint.slice(0, link.index) : hint }));
+    if (link) parts.push(el('button', { class: 'link-button', type: 'button', text: link[1], onclick: () => call('open_url', link[1]) }));
+    clear(this.status).append(...parts);
   }
 
   refreshTargets() {
@@ -125,7 +125,7 @@ export class AssistantPanel {
       ? el('pre', { class: 'assistant-code' }, el('code', { text: p.text }))
       : el('div', { class: 'assistant-text', text: p.text })));
     const buttons = actions.map((action) => this.actionButton(action));
-    this.log.append(el('div', { class: `assistant-message ${role}`, dataset: { role } }, body,
+    this.log.append(el('div', { class: `assistant-message role-${role}`, dataset: { role } }, body,
       buttons.length ? el('div', { class: 'assistant-actions' }, buttons) : null));
     this.log.scrollTop = this.log.scrollHeight;
   }
