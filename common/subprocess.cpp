@@ -1,7 +1,11 @@
 #include "subprocess.h"
 
+#include "codec.h"
+
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -79,6 +83,43 @@ bool drain(int fd, std::string& out) {
   }
 }
 
+// Writing to a program that closed its input raises SIGPIPE; while this lives the calling thread
+// gets EPIPE instead, and a SIGPIPE left pending by such a write is taken back before unblocking.
+class SigpipeBlocked {
+ public:
+  SigpipeBlocked() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+  }
+  ~SigpipeBlocked() {
+    const timespec now{0, 0};
+    while (::sigtimedwait(&pipe_, nullptr, &now) == SIGPIPE) {
+    }
+    ::pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  SigpipeBlocked(const SigpipeBlocked&) = delete;
+  SigpipeBlocked& operator=(const SigpipeBlocked&) = delete;
+
+ private:
+  sigset_t pipe_;
+  sigset_t old_;
+};
+
+// Writes what the pipe takes now; true while input is left to write.
+bool feed(int fd, std::string_view& rest) {
+  while (!rest.empty()) {
+    const ssize_t n = ::write(fd, rest.data(), rest.size());
+    if (n > 0) {
+      rest.remove_prefix(static_cast<std::size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 && errno == EAGAIN;  // full for now; any other error ends the input
+  }
+  return false;
+}
+
 void kill_and_reap(pid_t pid) noexcept {
   ::kill(pid, SIGKILL);
   int status = 0;
@@ -88,13 +129,24 @@ void kill_and_reap(pid_t pid) noexcept {
 
 }  // namespace
 
-ProcessResult run_process(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
+std::string utf8_replacing_invalid(std::string_view bytes) {
+  return decode_whole("utf-8", bytes);
+}
+
+ProcessResult run_process(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                          std::optional<std::string_view> input) {
   if (argv.empty()) throw std::runtime_error("no program given");
   const auto deadline = Clock::now() + timeout;
+  const SigpipeBlocked no_sigpipe;
+  Pipe in;
   Pipe out;
   Pipe err;
   FileActions actions;
-  ::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
+  if (input) {
+    ::posix_spawn_file_actions_adddup2(actions.get(), in.read_end(), 0);
+  } else {
+    ::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
+  }
   ::posix_spawn_file_actions_adddup2(actions.get(), out.write_end(), 1);
   ::posix_spawn_file_actions_adddup2(actions.get(), err.write_end(), 2);
   // Whatever another thread opened without close-on-exec (a library's socket, say) stays here.
@@ -108,20 +160,24 @@ ProcessResult run_process(const std::vector<std::string>& argv, std::chrono::mil
   pid_t pid = -1;
   const int rc = ::posix_spawn(&pid, argv[0].c_str(), actions.get(), nullptr, args.data(), environ);
   if (rc != 0) throw std::runtime_error(argv[0] + ": " + std::strerror(rc));
+  in.close_read();
   out.close_write();
   err.close_write();
+  std::string_view rest = input.value_or(std::string_view{});
+  if (!input || (::fcntl(in.write_end(), F_SETFL, O_NONBLOCK) == 0 && !feed(in.write_end(), rest)))
+    in.close_write();
 
   ProcessResult result;
-  std::array<pollfd, 2> fds = {pollfd{out.read_end(), POLLIN, 0},
-                               pollfd{err.read_end(), POLLIN, 0}};
+  std::array<pollfd, 3> fds = {pollfd{out.read_end(), POLLIN, 0}, pollfd{err.read_end(), POLLIN, 0},
+                               pollfd{in.write_end(), POLLOUT, 0}};
   std::array<std::string*, 2> sinks = {&result.standard_output, &result.standard_error};
   int open_pipes = 2;
   while (open_pipes > 0) {
     const int wait = remaining_ms(deadline);
     if (wait == 0) {
       kill_and_reap(pid);
-      throw std::runtime_error(argv[0] + " did not finish within " +
-                               std::to_string(timeout.count() / 1000) + " s");
+      throw ProcessTimeout(argv[0] + " did not finish within " +
+                           std::to_string(timeout.count() / 1000) + " s");
     }
     const int ready = ::poll(fds.data(), fds.size(), wait);
     if (ready < 0 && errno != EINTR) {
@@ -129,7 +185,11 @@ ProcessResult run_process(const std::vector<std::string>& argv, std::chrono::mil
       kill_and_reap(pid);
       throw std::runtime_error(std::string("poll: ") + std::strerror(e));
     }
-    for (std::size_t i = 0; i < fds.size(); ++i) {
+    if (fds[2].fd >= 0 && fds[2].revents != 0 && !feed(fds[2].fd, rest)) {
+      in.close_write();
+      fds[2].fd = -1;
+    }
+    for (std::size_t i = 0; i < sinks.size(); ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       if (!drain(fds[i].fd, *sinks[i])) {
         fds[i].fd = -1;  // poll skips negative descriptors; the Pipe closes the real one
@@ -150,8 +210,8 @@ ProcessResult run_process(const std::vector<std::string>& argv, std::chrono::mil
       throw std::runtime_error(std::string("waitpid: ") + std::strerror(errno));
     if (remaining_ms(deadline) == 0) {
       kill_and_reap(pid);
-      throw std::runtime_error(argv[0] + " did not finish within " +
-                               std::to_string(timeout.count() / 1000) + " s");
+      throw ProcessTimeout(argv[0] + " did not finish within " +
+                           std::to_string(timeout.count() / 1000) + " s");
     }
     std::this_thread::sleep_for(kReapStep);
   }

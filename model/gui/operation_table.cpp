@@ -1,6 +1,7 @@
 // The page's operations by name, with positional arguments. A missing trailing argument is null;
 // an argument of the wrong type gives the operation's neutral result. Nothing throws out of here.
 #include "common/diag.h"
+#include "common/values.h"
 #include "model/gui/veltaro_app.h"
 
 #include <map>
@@ -26,6 +27,18 @@ template <typename F>
 Json on_tab(const Json& params, const Json& neutral, F&& body) {
   const std::string* tab_id = text_arg(params, 0);
   return tab_id ? body(*tab_id) : neutral;
+}
+
+// claude_send(user_text, terminal_text="", target_tab_id=None, timeout=180, is_followup=False,
+// tab_texts=None); is_followup is accepted and has no effect on the turn.
+Json claude_send_operation(VeltaroApp& app, const Json& p) {
+  const std::string* user_text = text_arg(p, 0);
+  const std::string* terminal_text = text_arg(p, 1);
+  const std::string* target = text_arg(p, 2);
+  const Json& timeout = arg(p, 3);
+  return app.claude_send(user_text ? *user_text : "", terminal_text ? *terminal_text : "",
+                         target ? std::optional<std::string>(*target) : std::nullopt,
+                         timeout.is_null() ? Json(180) : timeout, arg(p, 5));
 }
 
 const std::map<std::string, Operation>& operations() {
@@ -87,6 +100,27 @@ const std::map<std::string, Operation>& operations() {
        [](VeltaroApp& app, const Json&) { return app.import_list_from_putty(); }},
       {"import_putty_sessions",
        [](VeltaroApp& app, const Json& p) { return app.import_putty_sessions(arg(p, 0)); }},
+      {"claude_status", [](VeltaroApp& app, const Json&) { return app.claude_status(); }},
+      {"claude_send", claude_send_operation},
+      {"claude_reset_session",
+       [](VeltaroApp& app, const Json&) { return Json(app.claude_reset_session()); }},
+      {"claude_inject",
+       [](VeltaroApp& app, const Json& p) {
+         const std::string* command = text_arg(p, 1);
+         const Json& newline = arg(p, 2);
+         return on_tab(p, Json(false), [&](const std::string& id) {
+           return Json(
+               command != nullptr &&
+               app.claude_inject(id, *command, newline.is_null() || common::truthy(newline)));
+         });
+       }},
+      {"claude_toggle_session_flag",
+       [](VeltaroApp& app, const Json& p) {
+         const std::string flag = common::to_text(arg(p, 1));
+         return on_tab(p, app.claude_toggle_session_flag("", flag), [&](const std::string& id) {
+           return app.claude_toggle_session_flag(id, flag);
+         });
+       }},
   };
   return table;
 }

@@ -171,6 +171,28 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   bool store_transport(const TabPtr& tab, Slot slot, std::shared_ptr<transport::Transport> t,
                        std::shared_ptr<common::Decoder> decoder);
 
+  // --- assistant ---
+  // The assistant tool's path, searched for until a search succeeds. Never throws.
+  std::optional<std::filesystem::path> _resolve_claude_exe();
+  bool _claude_logged_in() const noexcept;
+  Json claude_status();
+  // One conversation turn; always the map {ok, error, reply}. Never throws except bad_alloc.
+  Json claude_send(const std::string& user_text, const std::string& terminal_text,
+                   const std::optional<std::string>& target_tab_id, const Json& timeout,
+                   const Json& tab_texts);
+  bool claude_reset_session();
+  bool claude_inject(const std::string& tab_id, const std::string& command, bool append_newline);
+  Json claude_toggle_session_flag(const std::string& tab_id, const std::string& flag_name);
+  // The message of one turn: the user's text, the target tab, its output and the other tabs.
+  std::string _claude_message(const std::string& user_text, const std::string& terminal_text,
+                              const std::optional<std::string>& target_tab_id,
+                              const Json& tab_texts) const;
+  std::string _read_text_safe(const std::filesystem::path& path) const;
+  // Where the runtime rule file was written (directory, file name), or nullopt when nowhere.
+  std::optional<std::pair<std::filesystem::path, std::string>> _write_claude_runtime_system_prompt()
+      const;
+  std::string _build_claude_system_prompt() const;
+
   // --- output ---
   void _push_to_term(const std::string& tab_id, std::string text);
   // Returns `text` itself (moved) when neither switch is set.
@@ -204,6 +226,8 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
 
   std::atomic<bool> _stop{false};
 
+  // Guards the three fields below, held only to read or set them.
+  mutable std::mutex claude_mutex;
   std::optional<std::string> _claude_session_id;
   std::string _claude_model = "claude-opus-4-7";
   std::optional<std::filesystem::path> _claude_exe;

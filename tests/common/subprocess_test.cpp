@@ -59,5 +59,21 @@ TEST(RunProcess, a_program_past_its_time_out_is_killed_and_reaped) {
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
 }
 
+TEST(RunProcess, standard_input_is_fed_whole_while_the_output_is_read) {
+  // Far more than a pipe holds both ways: feeding first and reading after would deadlock.
+  std::string big(3'000'000, 'x');
+  big += "\n\xE4\xB8\xAD";
+  EXPECT_EQ(run_process({"/bin/cat"}, 20s, big).standard_output, big);
+  // A program that never reads its input ends the feeding without ending this process.
+  EXPECT_EQ(run_process({"/bin/true"}, 20s, big).exit_code, 0);
+  EXPECT_EQ(run_process({"/bin/cat"}, 20s, "").standard_output, "");
+}
+
+TEST(RunProcess, a_time_out_has_its_own_error_and_output_decodes_with_replacement) {
+  EXPECT_THROW(run_process({"/bin/sleep", "30"}, 300ms, "unread"), ProcessTimeout);
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(utf8_replacing_invalid("a\xFF\xE4\xB8" "b\xE4\xB8\xAD"), "a\uFFFD\uFFFD" "b\u4E2D");
+}
+
 }  // namespace
 }  // namespace veltaro::common

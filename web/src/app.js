@@ -18,6 +18,7 @@ import { getView, noteOpened } from './viewSettings.js';
 import { asText, isPlainObject } from './values.js';
 import { installSidebar } from './sidebar.js';
 import { installPuttyImport } from './puttyImport.js';
+import { AssistantPanel } from './assistantPanel.js';
 
 const RUNTIME_EVERY_MS = 1000;
 const RUNTIME_HIDDEN_EVERY_MS = 3000;
@@ -92,6 +93,7 @@ export class App {
     this.welcome = new Welcome({ open: (id) => this.openSession(id), create: () => sessions.newSession() });
     installSidebar(() => this.scheduleFit());
     this.puttyImport = installPuttyImport(this);
+    new AssistantPanel(this).mount(byId('app'), document.querySelector('.tabbar'));
     window.addEventListener('keydown', (event) => this._onKey(event), true);
     new ResizeObserver(() => this.scheduleFit()).observe(this.area);
     document.addEventListener('visibilitychange', () => {
