@@ -1,10 +1,11 @@
 // Terminal text into each tab's buffer and out to the page; status lines straight to the page.
 #include "common/utf8.h"
+#include "model/gui/veltaro_app.h"
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstdint>
-#include "model/gui/veltaro_app.h"
 
 namespace veltaro::gui {
 
@@ -12,6 +13,8 @@ namespace {
 
 // Past this many characters the oldest chunks go; the newest chunk always stays whole.
 constexpr common::CharCount kBufferLimit{2'000'000};
+// The longest a drain_terminal may wait for something to answer.
+constexpr std::chrono::milliseconds kMaxDrainWait{5000};
 
 struct EolSwitches {
   bool lf_has_cr = false;
@@ -96,22 +99,32 @@ void VeltaroApp::_push_to_term(const std::string& tab_id, std::string text) {
   const common::CharCount chars = common::count_chars(translated);
   const std::lock_guard lock(_buf_lock);
   OutputBuffer& buf = tab->buffer;
+  const bool was_empty = buf.chunks.empty();
   buf.chunks.push_back({std::move(translated), chars});
   buf.total += chars;
   while (buf.total > kBufferLimit && buf.chunks.size() > 1) {
     buf.total -= buf.chunks.front().chars;
     buf.chunks.pop_front();
   }
+  // Only the first chunk can end a drain's wait; later ones find nobody waiting.
+  if (was_empty) buf.changed.notify_all();
 }
 
-std::string VeltaroApp::drain_terminal(const std::string& tab_id) {
+std::string VeltaroApp::drain_terminal(const std::string& tab_id, std::chrono::milliseconds wait) {
   const TabPtr tab = find_tab(tab_id);
   if (!tab) return {};
   std::deque<OutputBuffer::Chunk> taken;
   {
-    const std::lock_guard lock(_buf_lock);
-    auto& chunks = tab->buffer.chunks;
-    tab->buffer.total = {};
+    std::unique_lock lock(_buf_lock);
+    OutputBuffer& buf = tab->buffer;
+    if (wait > std::chrono::milliseconds::zero() && buf.chunks.empty()) {
+      const std::uint64_t seen = buf.events;
+      buf.changed.wait_for(lock, std::min(wait, kMaxDrainWait), [&] {
+        return !buf.chunks.empty() || buf.events != seen || buf.closed || drains_released_;
+      });
+    }
+    auto& chunks = buf.chunks;
+    buf.total = {};
     if (chunks.size() == 1) {
       std::string only = std::move(chunks.front().text);
       chunks.clear();
@@ -128,6 +141,28 @@ std::string VeltaroApp::drain_terminal(const std::string& tab_id) {
   return out;
 }
 
+void VeltaroApp::note_output_event(Tab& tab, bool closing) {
+  {
+    const std::lock_guard lock(_buf_lock);
+    ++tab.buffer.events;
+    if (closing) tab.buffer.closed = true;
+  }
+  tab.buffer.changed.notify_all();
+}
+
+void VeltaroApp::release_waiting_drains() {
+  {
+    const std::lock_guard lock(_buf_lock);
+    drains_released_ = true;
+  }
+  for (const auto& tab : tabs_in_order()) tab->buffer.changed.notify_all();
+}
+
+void VeltaroApp::mark_ended(Tab& tab) {
+  tab.alive.store(false);
+  note_output_event(tab);
+}
+
 void VeltaroApp::_push_info(const std::string& tab_id, const std::string& message, bool is_error) {
   const auto w = window();
   if (!w) return;
@@ -138,6 +173,9 @@ void VeltaroApp::_push_info(const std::string& tab_id, const std::string& messag
   } catch (...) {
     // The page may be closing or not ready; a status line is not worth a failure.
   }
+  // Wakes the page's waiting drain once the line is on its way, so the page can write the output
+  // that came before the line ahead of it.
+  if (const TabPtr tab = find_tab(tab_id)) note_output_event(*tab);
 }
 
 void VeltaroApp::_push_connected(const std::string& tab_id) {

@@ -1,9 +1,9 @@
 // Port forwarding of SSH-2 tabs: local rules listen on 127.0.0.1 and carry each connection
 // through the server; remote rules have the server listen and carry each connection back here.
 #include "common/tcp_socket.h"
-#include "model/transports/ssh2/transport.h"
 #include "model/gui/copy_loop.h"
 #include "model/gui/veltaro_app.h"
+#include "model/transports/ssh2/transport.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -64,7 +64,7 @@ void VeltaroApp::_socket_reader_loop(const std::string& tab_id, Slot kind) {
   } catch (const std::exception&) {
     // A failed receive ends the connection like the peer closing it; the end line says so.
   }
-  tab->alive.store(false);
+  mark_ended(*tab);
   _push_info(tab_id, "─── 連線已結束 ───", false);
   if (t) t->close();
 }

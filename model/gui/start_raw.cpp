@@ -1,6 +1,6 @@
 // Raw TCP tabs: a plain socket, no protocol.
-#include "model/transports/raw_backend/raw_backend.h"
 #include "model/gui/veltaro_app.h"
+#include "model/transports/raw_backend/raw_backend.h"
 
 namespace veltaro::gui {
 
@@ -34,7 +34,7 @@ void VeltaroApp::_start_raw_impl(const std::string& tab_id, const SessionPtr& se
     t->connect();
   } catch (const std::exception& e) {
     _push_info(tab_id, std::string("連線失敗：") + e.what(), true);
-    tab->alive.store(false);
+    mark_ended(*tab);
     if (t) t->close();
     return;
   }

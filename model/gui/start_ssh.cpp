@@ -1,8 +1,8 @@
 // SSH-2 tabs: key preparation, login with known hosts and algorithm preferences, the shell with
 // its pseudo-terminal and the session's port forwards, then the reader.
+#include "model/gui/veltaro_app.h"
 #include "model/transports/ssh2/client.h"
 #include "model/transports/ssh2/legacy_prefs.h"
-#include "model/gui/veltaro_app.h"
 
 #include <system_error>
 
@@ -90,7 +90,7 @@ void VeltaroApp::_start_ssh_impl(const std::string& tab_id, const SessionPtr& se
   _push_info(tab_id, "正在連線到 " + host + ":" + port.shown + "...");
   const auto fail = [&](const std::string& line) {
     _push_info(tab_id, line, true);
-    tab->alive.store(false);
+    mark_ended(*tab);
   };
   if (!port.value || *port.value < 1 || *port.value > 65535) {
     fail("連線失敗：invalid port " + port.shown);

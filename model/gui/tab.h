@@ -7,6 +7,8 @@
 #include "model/transports/transport.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <memory>
@@ -29,6 +31,11 @@ struct OutputBuffer {
   };
   std::deque<Chunk> chunks;
   common::CharCount total;
+  // Counts what ends a waiting drain besides output: status lines, the connection's end, the
+  // tab's close. A drain compares it with the value it saw when it began to wait.
+  std::uint64_t events = 0;
+  bool closed = false;              // the tab left the table: nobody drains or waits any more
+  std::condition_variable changed;  // a waiting drain_terminal
 };
 
 struct Tab {

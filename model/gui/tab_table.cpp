@@ -139,6 +139,7 @@ void VeltaroApp::_close_tab_internal(const std::string& tab_id) {
   for (const auto& t : held) {
     if (t) t->close();
   }
+  note_output_event(*tab, true);
   if (keyfile) {
     std::error_code ec;
     std::filesystem::remove(*keyfile, ec);

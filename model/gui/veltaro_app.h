@@ -10,6 +10,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -104,7 +105,10 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   bool set_tab_encoding(const std::string& tab_id, const std::string& encoding);
   Json get_tab_reading(const std::string& tab_id);
   Json toggle_tab_reading(const std::string& tab_id);
-  std::string drain_terminal(const std::string& tab_id);
+  // Everything buffered for the tab. With `wait` > 0 (at most 5 s) an empty buffer is waited on
+  // until output arrives, a status line is shown, the connection ends or the tab closes.
+  std::string drain_terminal(const std::string& tab_id,
+                             std::chrono::milliseconds wait = std::chrono::milliseconds::zero());
   Json get_images();
   bool open_url(const Json& url);
   std::string read_clipboard();
@@ -168,6 +172,13 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   std::string _apply_eol_translation(Tab& tab, std::string text);
   void _push_info(const std::string& tab_id, const std::string& message, bool is_error = false);
   void _push_connected(const std::string& tab_id);
+  // Wakes a drain waiting on the tab: a status line, the connection's end or (`closing`) the
+  // tab's close.
+  void note_output_event(Tab& tab, bool closing = false);
+  // The connection is over: "alive" false, and a waiting drain answers.
+  void mark_ended(Tab& tab);
+  // No caller will read another answer: every waiting drain answers now, later ones at once.
+  void release_waiting_drains();
 
   // --- fields, in the order the constructor sets them ---
   common::QueueTable queue_all;
@@ -185,7 +196,8 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   mutable std::mutex status_mutex;
   std::map<std::string, std::string> session_status;
 
-  std::mutex _buf_lock;  // every tab's output buffer
+  std::mutex _buf_lock;           // every tab's output buffer
+  bool drains_released_ = false;  // guarded by _buf_lock
 
   std::optional<std::filesystem::path> puttygen_exe;
 
