@@ -27,7 +27,8 @@ class TabConnection {
   virtual ~TabConnection() = default;
 
   // Waits for the next bytes from the peer (at most `max_bytes`); empty once the connection
-  // ended or close() was called. Throws std::runtime_error when the connection failed.
+  // ended or close() was called, never before: a connection whose transport polls (a serial
+  // port) keeps polling in here. Throws std::runtime_error when the connection failed.
   virtual std::string receive(std::size_t max_bytes) = 0;
   // Sends the bytes the user typed. Throws std::runtime_error when sending failed.
   virtual void send_input(std::string_view bytes) = 0;
