@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev
   xvfb xauth webkit2gtk-driver fonts-noto-cjk imagemagick libx11-dev
-  libssh-dev openssh-server openssh-client dropbear-bin putty-tools
+  libssh-dev openssh-server openssh-client dropbear-bin putty-tools python3
 )
 
 # The page is bundled with Node.js and npm; the machine image usually has them already.

@@ -30,6 +30,27 @@ std::chrono::seconds session_keepalive(const Json& sess) {
   return std::chrono::seconds(*seconds);
 }
 
+// The OpenSSH copy of a converted .ppk key is needed only while logging in: it is removed as
+// soon as the attempt has ended, either way, so that a decrypted key never sits on disk for the
+// tab's whole life (nor for ever after a crash).
+class LoginKeyCopy {
+ public:
+  LoginKeyCopy(Tab& tab, std::optional<std::filesystem::path> copy)
+      : tab_(tab), copy_(std::move(copy)) {}
+  ~LoginKeyCopy() {
+    if (!copy_) return;
+    common::remove_quietly(*copy_);
+    const std::lock_guard lock(tab_.mutex);
+    if (tab_.tmp_keyfile == copy_) tab_.tmp_keyfile.reset();
+  }
+  LoginKeyCopy(const LoginKeyCopy&) = delete;
+  LoginKeyCopy& operator=(const LoginKeyCopy&) = delete;
+
+ private:
+  Tab& tab_;
+  const std::optional<std::filesystem::path> copy_;
+};
+
 }  // namespace
 
 void VeltaroApp::_start_ssh_impl(const std::string& tab_id, const SessionPtr& sess,
@@ -51,6 +72,7 @@ void VeltaroApp::_start_ssh_impl(const std::string& tab_id, const SessionPtr& se
   }
 
   std::optional<std::filesystem::path> key_file;
+  std::optional<std::filesystem::path> key_copy;
   if (!key_path.empty()) {
     KeyPreparation key = _ensure_openssh_key(key_path);
     if (key.error) {
@@ -72,6 +94,7 @@ void VeltaroApp::_start_ssh_impl(const std::string& tab_id, const SessionPtr& se
       if (converted) common::remove_quietly(*key_file);
       return;
     }
+    if (converted) key_copy = key_file;
   }
 
   auto client = std::make_shared<ssh2::Client>();
@@ -98,17 +121,20 @@ void VeltaroApp::_start_ssh_impl(const std::string& tab_id, const SessionPtr& se
   options.compress = compression && common::truthy(*compression);
   options.timeout = kConnectTimeout;
 
-  try {
-    const ssh2::paramiko_legacy::ScopedOverride prefs(_build_ssh_prefs(*sess));
-    client->connect(options);
-  } catch (const ssh2::AuthenticationError& e) {
-    client->close();
-    fail(std::string("驗證失敗：") + e.what());
-    return;
-  } catch (const std::exception& e) {
-    client->close();
-    fail(std::string("連線失敗：") + e.what());
-    return;
+  {
+    const LoginKeyCopy login_only(*tab, key_copy);
+    try {
+      const ssh2::paramiko_legacy::ScopedOverride prefs(_build_ssh_prefs(*sess));
+      client->connect(options);
+    } catch (const ssh2::AuthenticationError& e) {
+      client->close();
+      fail(std::string("驗證失敗：") + e.what());
+      return;
+    } catch (const std::exception& e) {
+      client->close();
+      fail(std::string("連線失敗：") + e.what());
+      return;
+    }
   }
 
   try {

@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 
@@ -89,6 +90,12 @@ class EchoPeer {
   std::thread acceptor_;
 };
 
+std::size_t open_descriptors(pid_t pid) {
+  const auto dir = std::filesystem::path("/proc") / std::to_string(pid) / "fd";
+  return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir),
+                                                std::filesystem::directory_iterator()));
+}
+
 std::set<std::filesystem::path> temp_key_files() {
   std::set<std::filesystem::path> found;
   for (const auto& entry :
@@ -100,6 +107,44 @@ std::set<std::filesystem::path> temp_key_files() {
   }
   return found;
 }
+
+// A stand-in for puttygen, first on PATH while it lives: it notes the descriptors it was started
+// with beyond the standard three and the mode of the output file it was given, then runs the
+// real puttygen and returns its exit code.
+class PuttygenProbe {
+ public:
+  PuttygenProbe() : old_path_(std::getenv("PATH") ? std::getenv("PATH") : "") {
+    std::filesystem::create_directories(dir_ / "bin");
+    const auto program = dir_ / "bin" / "puttygen";
+    st::write_text(program, R"(#!/usr/bin/python3
+import json, os, stat, subprocess, sys
+fds = []
+for name in os.listdir('/proc/self/fd'):
+    if int(name) > 2:
+        try:
+            fds.append(os.readlink('/proc/self/fd/' + name))
+        except OSError:
+            pass  # the listing's own descriptor, closed by now
+out = sys.argv[sys.argv.index('-o') + 1]
+mode = stat.S_IMODE(os.stat(out).st_mode)
+rc = subprocess.call(['/usr/bin/puttygen'] + sys.argv[1:])
+with open(sys.argv[0] + '.json', 'w') as report:
+    json.dump({'fds': fds, 'output': out, 'mode': mode}, report)
+sys.exit(rc)
+)");
+    std::filesystem::permissions(program, std::filesystem::perms(0755));
+    ::setenv("PATH", ((dir_ / "bin").string() + ":" + old_path_).c_str(), 1);
+  }
+  ~PuttygenProbe() { ::setenv("PATH", old_path_.c_str(), 1); }
+  PuttygenProbe(const PuttygenProbe&) = delete;
+  PuttygenProbe& operator=(const PuttygenProbe&) = delete;
+
+  Json report() const { return Json::parse(st::read_text(dir_ / "bin" / "puttygen.json")); }
+
+ private:
+  const std::string old_path_;
+  st::TempDir dir_;
+};
 
 class SshTabTest : public DriverTest {
  protected:
@@ -272,26 +317,28 @@ TEST_F(SshTabTest, wrong_password_is_an_authentication_failure) {
   EXPECT_TRUE(wait_until_dead(tab));
 }
 
-TEST_F(SshTabTest, ppk_key_is_converted_to_a_private_temporary_file_removed_with_its_tab) {
+TEST_F(SshTabTest, ppk_key_copy_lives_for_the_login_only_and_the_converter_inherits_nothing) {
+  const PuttygenProbe probe;
   const auto ppk = *keys_ / "plain.PPK";  // the extension is matched in any case
   st::run_tool(
       {"/usr/bin/puttygen", plain_->private_key.string(), "-O", "private", "-o", ppk.string()});
+  // A tab connected before the conversion starts: its socket must not reach the converter.
+  const std::string other = open_ssh({{"name", "other"}, {"password", st::kTestPassword}});
+  ASSERT_TRUE(connected(other));
   const auto before = temp_key_files();
   const std::string tab = open_ssh({{"private_key", ppk.string()}});
   ASSERT_TRUE(connected(tab));
-  std::vector<std::filesystem::path> made;
-  for (const auto& f : temp_key_files()) {
-    if (!before.count(f)) made.push_back(f);
-  }
-  ASSERT_EQ(made.size(), 1u);
-  const std::string name = made[0].filename().string();
-  EXPECT_TRUE(is_lower_hex(name.substr(8, 10), 10)) << name;
-  EXPECT_EQ(name.size(), std::string("veltaro_").size() + 10 + 4) << name;
-  EXPECT_EQ(std::filesystem::status(made[0]).permissions(),
-            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(temp_key_files(), before) << "the decrypted key outlived the login";
+  EXPECT_NE(run_in_shell(tab, "whoami").find(st::kTestUser), std::string::npos);
 
-  app().call("close_tab", Json::array({tab}));
-  EXPECT_FALSE(std::filesystem::exists(made[0]));
+  const Json seen = probe.report();
+  EXPECT_EQ(seen["fds"], Json::array()) << "descriptors the converter was started with";
+  const std::string name = std::filesystem::path(seen.value("output", "")).filename().string();
+  EXPECT_TRUE(starts_with(name, "veltaro_") && is_lower_hex(name.substr(8, 10), 10) &&
+              name.size() == std::string("veltaro_").size() + 10 + 4 &&
+              std::filesystem::path(name).extension() == ".pem")
+      << name;
+  EXPECT_EQ(seen["mode"], 0600) << "the copy is the user's alone from the start";
 }
 
 TEST_F(SshTabTest, key_problems_are_reported_before_any_connection) {
@@ -323,6 +370,40 @@ TEST_F(SshTabTest, compression_and_keepalive_reach_the_server_and_keepalive_chan
   rec["keepalive_sec"] = 1;
   save(rec);
   EXPECT_TRUE(sshd_->wait_for_log("rtype keepalive@openssh.com", before_edit));
+}
+
+// Stops every process of a server's connections (SIGSTOP) for as long as it lives: the machine
+// still answers TCP, the server says nothing.
+class Frozen {
+ public:
+  explicit Frozen(std::vector<pid_t> pids) : pids_(std::move(pids)) {
+    for (const pid_t pid : pids_) ::kill(pid, SIGSTOP);
+  }
+  ~Frozen() {
+    for (const pid_t pid : pids_) ::kill(pid, SIGCONT);
+  }
+  Frozen(const Frozen&) = delete;
+  Frozen& operator=(const Frozen&) = delete;
+
+ private:
+  const std::vector<pid_t> pids_;
+};
+
+TEST_F(SshTabTest, a_server_that_stops_answering_ends_the_tab_after_three_keepalives) {
+  const st::Sshd server(st::SshdKind::kModern, {});
+  const std::string tab =
+      open_ssh({{"password", st::kTestPassword}, {"keepalive_sec", 1}}, server.port());
+  ASSERT_TRUE(connected(tab));
+  // A server that answers keeps an idle tab open, however many keep-alives go by.
+  EXPECT_FALSE(saw_info(tab, kConnectionEnded, false, 0, Ms(4'500)));
+
+  const std::size_t from = app().scripts().size();
+  const auto sessions = server.session_processes();
+  ASSERT_FALSE(sessions.empty());
+  const Frozen frozen(sessions);
+  // Three unanswered one-second keep-alives; the rest is slack for a loaded machine.
+  EXPECT_TRUE(saw_info(tab, kConnectionEnded, false, from, Ms(20'000)));
+  EXPECT_TRUE(wait_until_dead(tab));
 }
 
 TEST_F(SshTabTest, legacy_server_is_reached_only_with_legacy_compatibility) {
@@ -364,6 +445,25 @@ TEST_F(SshTabTest, local_forward_carries_ten_megabytes_both_ways_and_closes_with
     std::this_thread::sleep_for(Ms(50));
   }
   EXPECT_TRUE(port_refuses(listen_port)) << "the listener outlived its tab";
+}
+
+TEST_F(SshTabTest, refused_forwarded_connections_release_everything_while_the_tab_lives) {
+  const int listen_port = peers::refused_port();
+  const std::string spec =
+      std::to_string(listen_port) + ":127.0.0.1:" + std::to_string(peers::refused_port());
+  const std::string tab = open_ssh(
+      {{"password", st::kTestPassword}, {"port_forwards", {{{"type", "L"}, {"spec", spec}}}}});
+  ASSERT_TRUE(connected(tab));
+  const auto refused = [&] { return connect_local(listen_port).read_all(kConnectWait).eof; };
+  ASSERT_TRUE(refused());
+  const std::size_t baseline = open_descriptors(app().pid());
+  for (int i = 0; i < 200; ++i) ASSERT_TRUE(refused()) << "connection " << i;
+  const auto deadline = std::chrono::steady_clock::now() + kEventWait;
+  while (open_descriptors(app().pid()) > baseline && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(Ms(50));
+  }
+  EXPECT_LE(open_descriptors(app().pid()), baseline);
+  EXPECT_EQ(tab_summary(tab).value("alive", false), true);
 }
 
 TEST_F(SshTabTest, remote_forwards_each_carry_their_own_connections) {

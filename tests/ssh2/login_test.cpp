@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <thread>
 
 namespace veltaro::ssh2::testing {
@@ -100,6 +102,26 @@ TEST_F(OpenSshLogin, default_keys_come_from_home_not_from_the_password_database)
   auto o = options_for(sshd_->port());
   o.look_for_keys = true;
   expect_usable(*connect_client(o));
+}
+
+// A program another thread starts must inherit neither the connection nor the way to the agent.
+TEST_F(OpenSshLogin, every_socket_of_a_connection_is_close_on_exec) {
+  const Agent agent;
+  agent.add(agent_key_->private_key);
+  ::setenv("SSH_AUTH_SOCK", agent.socket().c_str(), 1);
+  auto o = options_for(sshd_->port());
+  o.allow_agent = true;
+  const auto client = connect_client(o);
+  int sockets = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const auto target = std::filesystem::read_symlink(entry.path(), ec).string();
+    if (target.rfind("socket:", 0) != 0) continue;
+    ++sockets;
+    const int fd = std::stoi(entry.path().filename().string());
+    EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << target;
+  }
+  EXPECT_GE(sockets, 1);
 }
 
 TEST_F(OpenSshLogin, wrong_password_is_an_authentication_error_naming_what_was_tried) {

@@ -5,8 +5,11 @@
 #include "model/transports/ssh2/connection.h"
 #include "model/transports/ssh2/legacy_prefs.h"
 
+#include "common/tcp_socket.h"
+
 #include <libssh/libssh.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -76,6 +79,29 @@ ServerKey server_key(ssh_session session) {
     ssh_clean_pubkey_hash(&hash);
   }
   return {std::move(*host_key), std::move(fingerprint)};
+}
+
+// Connects our own socket and has libssh run the session over it: libssh opens its sockets
+// without close-on-exec, so a program started meanwhile by any thread would inherit them.
+// libssh takes the socket over early in ssh_connect and closes it with the session; only when
+// ssh_connect failed before that is it still ours to close.
+int connect_over_own_socket(ssh_session session, const ConnectOptions& options) {
+  const int fd =
+      common::TcpSocket::connect(options.hostname, options.port, options.timeout).release();
+  struct stat handed {};
+  ::fstat(fd, &handed);
+  if (ssh_options_set(session, SSH_OPTIONS_FD, &fd) != SSH_OK) {
+    ::close(fd);
+    throw std::runtime_error("cannot set the socket: " + error_of(session));
+  }
+  const int rc = ssh_connect(session);
+  struct stat now {};
+  // A number libssh closed may already serve another socket: only the same socket is ours.
+  if (ssh_get_fd(session) != fd && ::fstat(fd, &now) == 0 && now.st_ino == handed.st_ino &&
+      now.st_dev == handed.st_dev) {
+    ::close(fd);
+  }
+  return rc;
 }
 
 // Clears a flag on every way out of the scope.
@@ -155,7 +181,7 @@ void Client::connect(const ConnectOptions& options) {
   detail::SigningChoice signing;
   if (prefs) signing = detail::apply_algorithm_prefs(s, *prefs);
 
-  if (ssh_connect(s) != SSH_OK) throw std::runtime_error(error_of(s));
+  if (connect_over_own_socket(s, options) != SSH_OK) throw std::runtime_error(error_of(s));
 
   const ServerKey server = server_key(s);
   check_host_key(HostKeys::host_id(options.hostname, options.port), server.key, server.fingerprint);

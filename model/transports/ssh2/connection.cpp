@@ -1,5 +1,7 @@
 #include "connection.h"
 
+#include "common/tcp_info.h"
+
 #include <libssh/server.h>  // ssh_send_keepalive and the ssh_message accessors live here
 #include <poll.h>
 
@@ -19,6 +21,9 @@ constexpr std::chrono::milliseconds kIdleWait{1000};
 constexpr std::chrono::seconds kCloseLinger{5};
 // libssh's time-out for the requests the I/O thread makes in blocking mode.
 constexpr long kBlockingTimeoutSeconds = 10;
+// Keep-alives in a row that may go unanswered before the server counts as gone (as OpenSSH's
+// ServerAliveCountMax).
+constexpr int kKeepAliveCountMax = 3;
 // What one libssh call reads or writes; below the server's largest packet.
 constexpr std::size_t kChunk = 16384;
 
@@ -90,16 +95,18 @@ std::shared_ptr<ChannelCore> Connection::open_channel(std::function<int(ssh_chan
                                                       std::chrono::milliseconds timeout,
                                                       const std::string& what) {
   auto core = std::make_shared<ChannelCore>(waker_);
-  // A channel whose opening failed or was given up is closed like any other, by the I/O thread.
+  core->io.opening = std::move(open);
+  // A channel whose opening failed or was given up is closed here; the I/O thread then frees
+  // it once the server has answered (see pump).
   run(
       core.get(), false,
-      [this, core, open = std::move(open)](ssh_session session) {
+      [this, core](ssh_session session) {
         if (core->io.handle == nullptr) {
           core->io.handle = ssh_channel_new(session);
           if (core->io.handle == nullptr) return SSH_ERROR;
           channels_.push_back(core);
         }
-        const int rc = open(core->io.handle);
+        const int rc = core->io.opening(core->io.handle);
         if (rc == SSH_OK) core->io.open = true;
         return rc;
       },
@@ -277,7 +284,7 @@ void Connection::pump_channels() {
 bool Connection::pump(ChannelCore& channel) {
   auto& io = channel.io;
   if (io.handle == nullptr) return false;
-  if (!io.open) return true;
+  if (!io.open) return channel.closed_here() ? settle_abandoned_open(channel) : true;
   std::string failure;
   if (!write_out(channel, failure) || !read_in(channel, failure)) {
     release(channel, "channel failed: " + failure);
@@ -301,6 +308,15 @@ bool Connection::pump(ChannelCore& channel) {
     }
   }
   return true;
+}
+
+// An open that failed, timed out or was given up. Freeing a channel libssh still waits on would
+// make it drop the server's late confirmation and leave the channel open on the server with
+// nobody to close it; so the answer is awaited, and a confirmed channel is closed as it is freed.
+bool Connection::settle_abandoned_open(ChannelCore& channel) {
+  if (channel.io.opening && channel.io.opening(channel.io.handle) == SSH_AGAIN) return true;
+  release(channel, "");
+  return false;
 }
 
 bool Connection::write_out(ChannelCore& channel, std::string& failure) {
@@ -398,9 +414,23 @@ void Connection::keepalive_tick() {
   if (interval != keepalive_seen_) {
     keepalive_seen_ = interval;
     next_keepalive_ = now + interval;
+    keepalive_unanswered_ = 0;
+    received_at_keepalive_.reset();
   }
   if (interval.count() <= 0 || now < next_keepalive_) return;
   next_keepalive_ = now + interval;
+  // Whatever the server sent since the last keep-alive answers it. A server that is gone (or
+  // frozen) sends nothing, while TCP alone may keep the connection up for a long time.
+  const auto received = common::tcp_bytes_received(ssh_get_fd(session_.get()));
+  if (received && received == received_at_keepalive_) {
+    if (++keepalive_unanswered_ >= kKeepAliveCountMax) {
+      throw std::runtime_error("the server did not answer " + std::to_string(kKeepAliveCountMax) +
+                               " keep-alives");
+    }
+  } else {
+    keepalive_unanswered_ = 0;
+  }
+  received_at_keepalive_ = received;
   // libssh keeps one global request at a time and, in non-blocking mode, a call while one is
   // outstanding only collects that one's answer. The first call collects the previous
   // keep-alive's answer (if it came), the second sends a new one.

@@ -10,11 +10,13 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -112,6 +114,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void step_ops();
   void pump_channels();
   bool pump(ChannelCore& channel);
+  bool settle_abandoned_open(ChannelCore& channel);
   bool write_out(ChannelCore& channel, std::string& failure);
   bool read_in(ChannelCore& channel, std::string& failure);
   void release(ChannelCore& channel, std::string reason) noexcept;
@@ -142,6 +145,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::chrono::seconds keepalive_seen_{0};
   std::chrono::steady_clock::time_point next_keepalive_{};
   bool keepalive_outstanding_ = false;
+  int keepalive_unanswered_ = 0;
+  // Bytes received on the connection when the last keep-alive was sent.
+  std::optional<std::uint64_t> received_at_keepalive_;
 };
 
 }  // namespace veltaro::ssh2::detail
