@@ -2,6 +2,7 @@
 #include "common/atomic_file.h"
 #include "common/codec.h"
 #include "common/subprocess.h"
+#include "common/text.h"
 #include "common/uuid.h"
 #include "model/gui/veltaro_app.h"
 
@@ -21,10 +22,7 @@ constexpr std::chrono::seconds kConversionTimeout{15};
 constexpr std::size_t kNameHexDigits = 10;
 
 bool is_ppk(const std::filesystem::path& path) {
-  std::string ext = path.extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext == ".ppk";
+  return common::ascii_lower(path.extension().string()) == ".ppk";
 }
 
 // Creates the output file empty and readable by the user alone before the converter writes it:
