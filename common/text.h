@@ -9,6 +9,8 @@ namespace veltaro::common {
 
 // `s` with A-Z lowered; other bytes (UTF-8 included) untouched. Never throws but std::bad_alloc.
 std::string ascii_lower(std::string_view s);
+// `s` with a-z raised; other bytes untouched. Never throws but std::bad_alloc.
+std::string ascii_upper(std::string_view s);
 
 // Standard base64 with padding. Never throws but std::bad_alloc.
 std::string base64_encode(std::string_view bytes);
