@@ -23,6 +23,8 @@ using namespace std::chrono_literals;
 
 constexpr std::size_t kStreamBytes = 200u << 20;
 constexpr std::size_t kWrite = 64u << 10;
+// What each reader asks for at once, the same as a tab's reader.
+constexpr std::size_t kRead = 64u << 10;
 constexpr auto kGiveUp = 120s;
 // Drains as the page does: a long poll that answers as soon as output is there; once the
 // connection has ended, without waiting.
@@ -76,7 +78,7 @@ void BM_PlainSocketReader(benchmark::State& state) {
     addr.sin_port = htons(static_cast<std::uint16_t>(listener.port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    std::string buf(4096, '\0');
+    std::string buf(kRead, '\0');
     got = 0;
     for (;;) {
       const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
@@ -99,7 +101,7 @@ void BM_RawBackendAlone(benchmark::State& state) {
     raw::RawBackend t("127.0.0.1", listener.port, std::chrono::seconds(15));
     t.connect();
     got = 0;
-    for (std::string data; !(data = t.recv(4096)).empty();) got += data.size();
+    for (std::string data; !(data = t.recv(kRead)).empty();) got += data.size();
     t.close();
     sender.join();
   }

@@ -7,7 +7,9 @@ namespace veltaro::gui {
 
 namespace {
 
-constexpr std::size_t kReadSize = 4096;
+// One receive: large enough that a fast peer costs few system calls and chunks, and at most this
+// much past the buffer limit.
+constexpr std::size_t kReadSize = std::size_t{64} << 10;
 
 // The tab's decoder, made for its encoding when it has none yet; the encoding for the fallback.
 std::shared_ptr<common::Decoder> tab_decoder(Tab& tab, std::string& encoding) {
