@@ -11,20 +11,24 @@
 
 namespace veltaro::common {
 
-namespace {
 std::filesystem::path home_dir() {
-  if (const char* home = std::getenv("HOME"); home && *home) return home;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
-  return "/tmp";
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+  passwd pw{};
+  passwd* found = nullptr;
+  char buf[4096];
+  if (::getpwuid_r(::getuid(), &pw, buf, sizeof buf, &found) == 0 && found != nullptr) {
+    return found->pw_dir;
+  }
+  return {};
 }
-}  // namespace
 
 std::filesystem::path app_data_dir() {
   std::filesystem::path base;
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
     base = xdg;
   } else {
-    base = home_dir() / ".local" / "share";
+    const std::filesystem::path home = home_dir();
+    base = (home.empty() ? std::filesystem::path("/tmp") : home) / ".local" / "share";
   }
   return base / "quillmoor" / "Veltaro";
 }

@@ -5,6 +5,10 @@
 
 namespace veltaro::common {
 
+// $HOME, else the password database's home directory; empty when neither is known. Never throws
+// but std::bad_alloc.
+std::filesystem::path home_dir();
+
 // $XDG_DATA_HOME (default ~/.local/share) + "/quillmoor/Veltaro". Never throws; falls back to the
 // password database's home when HOME is unset.
 std::filesystem::path app_data_dir();

@@ -1,6 +1,7 @@
 #include "subprocess.h"
 
 #include "codec.h"
+#include "deadline.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -63,11 +64,6 @@ class FileActions {
  private:
   posix_spawn_file_actions_t actions_;
 };
-
-int remaining_ms(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() < 0 ? 0 : static_cast<int>(left.count());
-}
 
 // Reads what is waiting on `fd` into `out`; false at end of file or on an error.
 bool drain(int fd, std::string& out) {

@@ -1,5 +1,7 @@
 #include "tcp_socket.h"
 
+#include "deadline.h"
+
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -21,11 +23,6 @@ using Clock = std::chrono::steady_clock;
 
 std::runtime_error socket_error(const char* what, int err) {
   return std::runtime_error(std::string(what) + ": " + std::strerror(err));
-}
-
-int remaining_ms(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
 
 void enable_keepalive(int fd) noexcept {

@@ -1,6 +1,7 @@
 // Images, browser, clipboard and key-file dialog for the page.
 #include "common/atomic_file.h"
 #include "common/diag.h"
+#include "common/text.h"
 #include "model/gui/veltaro_app.h"
 
 #include <algorithm>
@@ -15,42 +16,14 @@ using namespace std::chrono_literals;
 constexpr auto kClipboardWait = 5s;
 constexpr auto kKeyDialogWait = 180s;
 
-std::string base64(std::string_view bytes) {
-  static constexpr char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                       (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                       static_cast<unsigned char>(bytes[i + 2]);
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += kAlphabet[(v >> 6) & 63];
-    out += kAlphabet[v & 63];
-  }
-  if (const std::size_t rest = bytes.size() - i; rest > 0) {
-    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-    if (rest == 2) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
 std::string data_url(const std::filesystem::path& file) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file, ec)) return "";
   try {
-    std::string ext = file.extension().string();
+    std::string ext = common::ascii_lower(file.extension().string());
     if (!ext.empty()) ext.erase(0, 1);
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (ext == "ico") ext = "x-icon";
-    return "data:image/" + ext + ";base64," + base64(common::read_file(file));
+    return "data:image/" + ext + ";base64," + common::base64_encode(common::read_file(file));
   } catch (const std::exception&) {
     return "";
   }
@@ -59,9 +32,7 @@ std::string data_url(const std::filesystem::path& file) {
 // Only addresses a browser shows: a file: or custom-scheme address from terminal text could
 // otherwise start a local program.
 bool is_browsable(const std::string& url) {
-  std::string lower = url.substr(0, 8);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string lower = common::ascii_lower(url.substr(0, 8));
   const bool scheme =
       lower.starts_with("http://") || lower.starts_with("https://") || lower.starts_with("mailto:");
   const bool clean = std::none_of(url.begin(), url.end(), [](unsigned char c) { return c < 0x20; });

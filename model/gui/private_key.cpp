@@ -1,6 +1,8 @@
 // Turning a PuTTY .ppk key into an OpenSSH key file the SSH library can read.
+#include "common/atomic_file.h"
 #include "common/codec.h"
 #include "common/subprocess.h"
+#include "common/text.h"
 #include "common/uuid.h"
 #include "model/gui/veltaro_app.h"
 
@@ -20,10 +22,7 @@ constexpr std::chrono::seconds kConversionTimeout{15};
 constexpr std::size_t kNameHexDigits = 10;
 
 bool is_ppk(const std::filesystem::path& path) {
-  std::string ext = path.extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext == ".ppk";
+  return common::ascii_lower(path.extension().string()) == ".ppk";
 }
 
 // Creates the output file empty and readable by the user alone before the converter writes it:
@@ -43,11 +42,6 @@ std::filesystem::path create_private_temp() {
       throw std::runtime_error(path.string() + ": " + std::strerror(errno));
     }
   }
-}
-
-void remove_quietly(const std::filesystem::path& path) noexcept {
-  std::error_code ec;
-  std::filesystem::remove(path, ec);
 }
 
 }  // namespace
@@ -72,11 +66,11 @@ KeyPreparation VeltaroApp::_ensure_openssh_key(const std::filesystem::path& key_
           temp, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
       return {temp, std::nullopt};
     }
-    remove_quietly(temp);
+    common::remove_quietly(temp);
     return {std::nullopt,
             "puttygen 轉換失敗：" + common::decode_whole("utf-8", run.standard_error)};
   } catch (const std::exception& e) {
-    if (!temp.empty()) remove_quietly(temp);
+    if (!temp.empty()) common::remove_quietly(temp);
     return {std::nullopt, std::string("puttygen 執行失敗：") + e.what()};
   }
 }

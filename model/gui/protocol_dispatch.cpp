@@ -1,4 +1,5 @@
 // The connect thread of a new tab: a short pause, then the starter for the session's protocol.
+#include "common/text.h"
 #include "model/gui/tab_fields.h"
 #include "model/gui/veltaro_app.h"
 
@@ -34,12 +35,6 @@ std::string protocol_key(const Json& sess) {
   return version == "1" ? "ssh1" : "ssh";
 }
 
-std::string upper(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return s;
-}
-
 }  // namespace
 
 void VeltaroApp::_start_ssh(const std::string& tab_id) {
@@ -62,8 +57,10 @@ void VeltaroApp::_start_ssh(const std::string& tab_id) {
 }
 
 void VeltaroApp::show_unsupported(const TabPtr& tab, const std::string& protocol) {
-  _push_info(tab->id, "目前 " + upper(protocol) + " 協定尚未支援；請改用 SSH 或序列埠連線。", true);
-  tab->alive.store(false);
+  _push_info(tab->id,
+             "目前 " + common::ascii_upper(protocol) + " 協定尚未支援；請改用 SSH 或序列埠連線。",
+             true);
+  mark_ended(*tab);
 }
 
 }  // namespace veltaro::gui

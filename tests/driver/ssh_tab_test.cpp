@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "driver_fixture.h"
+#include "numbered_stream.h"
 #include "ssh_peers.h"
 #include "tcp_peer.h"
 
@@ -445,6 +446,52 @@ TEST_F(SshTabTest, local_forward_carries_ten_megabytes_both_ways_and_closes_with
     std::this_thread::sleep_for(Ms(50));
   }
   EXPECT_TRUE(port_refuses(listen_port)) << "the listener outlived its tab";
+}
+
+TEST_F(SshTabTest, shell_output_held_by_a_slow_page_arrives_whole_while_the_connection_goes_on) {
+  // seq from the stream's first number prints exactly the numbered stream, 200 MB of it.
+  constexpr std::size_t kStreamBytes = 200'000'000;
+  constexpr Ms kHold{3'000};
+  constexpr Ms kLongPoll{1'000};
+  const EchoPeer echo;
+  const int listen_port = peers::refused_port();
+  const std::string spec =
+      std::to_string(listen_port) + ":127.0.0.1:" + std::to_string(echo.port());
+  const std::string tab = open_ssh({{"password", st::kTestPassword},
+                                    {"keepalive_sec", 1},
+                                    {"port_forwards", {{{"type", "L"}, {"spec", spec}}}}});
+  ASSERT_TRUE(connected(tab));
+  run_in_shell(tab, "stty -onlcr");  // the stream's LFs arrive as sent
+  app().call("send_input", Json::array({tab, "seq 100000000 119999999; echo END-$((40+2))\r"}));
+
+  // Nothing drains: the buffer fills and the shell channel waits, while keep-alives and a
+  // forwarded connection go on over the same connection.
+  std::this_thread::sleep_for(kHold);
+  EXPECT_TRUE(sshd_->wait_for_log("rtype keepalive@openssh.com", sshd_->log_size()))
+      << "keep-alives stopped while the shell waited";
+  const std::string data = random_bytes(kBulkBytes);
+  EXPECT_TRUE(echo_through(listen_port, data) == data) << "the forward stalled with the shell";
+
+  std::string before;  // the echoed command line, up to the stream's first line
+  std::string after;   // the end marker and the prompt
+  NumberedChecker check;
+  const auto give_up = std::chrono::steady_clock::now() + kBulkWait;
+  while (after.find("END-42") == std::string::npos && check.ok() &&
+         std::chrono::steady_clock::now() < give_up) {
+    std::string text = app().call("drain_terminal", Json::array({tab, kLongPoll.count()}));
+    if (check.received() == 0 && before.find(numbered_bytes(0, kLineBytes)) == std::string::npos) {
+      before += text;
+      const std::size_t start = before.find(numbered_bytes(0, kLineBytes));
+      if (start == std::string::npos) continue;
+      text = before.substr(start);
+    }
+    const std::size_t take = std::min(text.size(), kStreamBytes - check.received());
+    check.feed(std::string_view(text).substr(0, take));
+    after += text.substr(take);
+  }
+  EXPECT_TRUE(check.ok()) << "stream differs at byte " << check.bad_offset();
+  EXPECT_EQ(check.received(), kStreamBytes);
+  EXPECT_NE(after.find("END-42"), std::string::npos);
 }
 
 TEST_F(SshTabTest, refused_forwarded_connections_release_everything_while_the_tab_lives) {

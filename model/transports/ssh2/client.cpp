@@ -4,7 +4,9 @@
 #include "model/transports/ssh2/auth.h"
 #include "model/transports/ssh2/connection.h"
 #include "model/transports/ssh2/legacy_prefs.h"
+#include "model/transports/ssh2/ssh_error.h"
 
+#include "common/paths.h"
 #include "common/tcp_socket.h"
 
 #include <libssh/libssh.h>
@@ -24,22 +26,6 @@ using KeyPtr = std::unique_ptr<ssh_key_struct, decltype(&ssh_key_free)>;
 // What libssh is told about known hosts: only to order the host-key types it offers (pinned
 // types first). Checking the key is ours; an empty file keeps libssh's own defaults away.
 constexpr const char* kNoKnownHosts = "/dev/null";
-
-std::filesystem::path home_dir() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-  passwd pw{};
-  passwd* found = nullptr;
-  char buf[4096];
-  if (::getpwuid_r(::getuid(), &pw, buf, sizeof buf, &found) == 0 && found != nullptr) {
-    return found->pw_dir;
-  }
-  return {};
-}
-
-std::string error_of(ssh_session session) {
-  const char* text = ssh_get_error(session);
-  return text != nullptr && *text != '\0' ? text : "unknown error";
-}
 
 template <class T>
 void set_option(ssh_session session, ssh_options_e option, const T* value, const char* name) {
@@ -166,7 +152,7 @@ void Client::connect(const ConnectOptions& options) {
   const bool no_config = false;
   const unsigned int port = static_cast<unsigned int>(options.port);
   const long timeout_s = static_cast<long>((options.timeout.count() + 999) / 1000);
-  const std::string ssh_dir = (home_dir() / ".ssh").string();
+  const std::string ssh_dir = (common::home_dir() / ".ssh").string();
   set_option(s, SSH_OPTIONS_LOG_VERBOSITY, &no_log, "log level");
   set_option(s, SSH_OPTIONS_PROCESS_CONFIG, &no_config, "config processing");
   set_option(s, SSH_OPTIONS_HOST, options.hostname.c_str(), "host");

@@ -1,6 +1,7 @@
 #include "connection.h"
 
 #include "common/tcp_info.h"
+#include "model/transports/ssh2/ssh_error.h"
 
 #include <libssh/server.h>  // ssh_send_keepalive and the ssh_message accessors live here
 #include <poll.h>
@@ -30,11 +31,6 @@ constexpr std::size_t kChunk = 16384;
 int on_wake(socket_t, int, void* waker) {
   static_cast<Waker*>(waker)->drain();
   return 0;
-}
-
-std::string error_of(ssh_session session) {
-  const char* text = ssh_get_error(session);
-  return text != nullptr && *text != '\0' ? text : "unknown error";
 }
 
 }  // namespace

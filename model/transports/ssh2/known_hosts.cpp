@@ -1,6 +1,7 @@
 #include "known_hosts.h"
 
 #include "common/atomic_file.h"
+#include "common/text.h"
 
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -19,61 +20,6 @@
 namespace veltaro::ssh2 {
 
 namespace {
-
-constexpr std::string_view kBase64Alphabet =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-std::string base64_encode(std::string_view bytes) {
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    const unsigned v = static_cast<unsigned char>(bytes[i]) << 16 |
-                       static_cast<unsigned char>(bytes[i + 1]) << 8 |
-                       static_cast<unsigned char>(bytes[i + 2]);
-    for (int shift : {18, 12, 6, 0}) out += kBase64Alphabet[(v >> shift) & 63];
-  }
-  const std::size_t rest = bytes.size() - i;
-  if (rest > 0) {
-    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-    if (rest == 2) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    out += kBase64Alphabet[(v >> 18) & 63];
-    out += kBase64Alphabet[(v >> 12) & 63];
-    out += rest == 2 ? kBase64Alphabet[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
-std::optional<std::string> base64_decode(std::string_view text) {
-  std::string out;
-  unsigned acc = 0;
-  int bits = 0;
-  std::size_t padding = 0;
-  for (const char c : text) {
-    if (c == '=') {
-      ++padding;
-      continue;
-    }
-    if (padding > 0) return std::nullopt;  // data after padding
-    const auto pos = kBase64Alphabet.find(c);
-    if (pos == std::string_view::npos) return std::nullopt;
-    acc = (acc << 6) | static_cast<unsigned>(pos);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out += static_cast<char>((acc >> bits) & 0xFF);
-    }
-  }
-  if (padding > 2 || bits >= 6) return std::nullopt;
-  return out;
-}
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 // OpenSSH's wildcard match: '*' any run, '?' any one character.
 bool wildcard_match(std::string_view text, std::string_view pattern) {
@@ -101,8 +47,8 @@ bool hashed_match(std::string_view host_id, std::string_view field) {
   field.remove_prefix(3);
   const auto bar = field.find('|');
   if (bar == std::string_view::npos) return false;
-  const auto salt = base64_decode(field.substr(0, bar));
-  const auto hash = base64_decode(field.substr(bar + 1));
+  const auto salt = common::base64_decode(field.substr(0, bar));
+  const auto hash = common::base64_decode(field.substr(bar + 1));
   if (!salt || !hash) return false;
   std::array<unsigned char, EVP_MAX_MD_SIZE> mac{};
   unsigned int mac_len = 0;
@@ -117,7 +63,7 @@ bool hashed_match(std::string_view host_id, std::string_view field) {
 // A negated pattern that matches rules the line out, whatever else matches.
 bool hosts_match(std::string_view hosts, std::string_view host_id) {
   if (hosts.substr(0, 3) == "|1|") return hashed_match(host_id, hosts);
-  const std::string host = lower(host_id);
+  const std::string host = common::ascii_lower(host_id);
   bool matched = false;
   while (!hosts.empty()) {
     const auto comma = hosts.find(',');
@@ -125,7 +71,7 @@ bool hosts_match(std::string_view hosts, std::string_view host_id) {
     hosts = comma == std::string_view::npos ? std::string_view{} : hosts.substr(comma + 1);
     const bool negated = !pattern.empty() && pattern.front() == '!';
     if (negated) pattern.remove_prefix(1);
-    if (pattern.empty() || !wildcard_match(host, lower(pattern))) continue;
+    if (pattern.empty() || !wildcard_match(host, common::ascii_lower(pattern))) continue;
     if (negated) return false;
     matched = true;
   }
@@ -172,12 +118,12 @@ void write_all(const std::filesystem::path& file, std::string_view data) {
 }  // namespace
 
 std::string HostKeys::host_id(std::string_view host, int port) {
-  const std::string name = lower(host);
+  const std::string name = common::ascii_lower(host);
   return port == 22 ? name : "[" + name + "]:" + std::to_string(port);
 }
 
 std::string HostKeys::format_line(std::string_view host_id, const HostKey& key) {
-  return std::string(host_id) + " " + key.type + " " + base64_encode(key.blob) + "\n";
+  return std::string(host_id) + " " + key.type + " " + common::base64_encode(key.blob) + "\n";
 }
 
 void HostKeys::parse(std::string_view text) {
@@ -195,7 +141,7 @@ void HostKeys::parse(std::string_view text) {
       fields.erase(fields.begin());
     }
     if (fields.size() < 3) continue;
-    auto blob = base64_decode(fields[2]);
+    auto blob = common::base64_decode(fields[2]);
     if (!blob || blob->empty()) continue;
     entries_.push_back(
         Entry{std::string(fields[0]), revoked, HostKey{std::string(fields[1]), std::move(*blob)}});
@@ -231,7 +177,7 @@ void HostKeys::load(const std::filesystem::path& file) {
 }
 
 std::optional<HostKey> host_key_from_base64(std::string type, std::string_view base64) {
-  auto blob = base64_decode(base64);
+  auto blob = common::base64_decode(base64);
   if (!blob || blob->empty()) return std::nullopt;
   return HostKey{std::move(type), std::move(*blob)};
 }
