@@ -11,7 +11,7 @@ namespace veltaro::gui {
 namespace {
 
 bool toggleable(const std::string& flag) {
-  const auto& flags = VeltaroApp::_CLAUDE_TOGGLEABLE_FLAGS;
+  const auto& flags = VeltaroApp::CLAUDE_TOGGLEABLE_FLAGS;
   return std::any_of(flags.begin(), flags.end(), [&](const char* f) { return flag == f; });
 }
 
