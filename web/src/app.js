@@ -4,7 +4,7 @@
 import { call, onHostLate } from './bridge.js';
 import { byId } from './dom.js';
 import { InputQueue, LatestOnly } from './inputQueue.js';
-import { DrainPoller } from './poller.js';
+import { DrainLoop } from './drainLoop.js';
 import { TERMINAL_FONT, TerminalView } from './terminal.js';
 import { SessionList } from './sessionList.js';
 import { SessionEditor } from './editor.js';
@@ -242,17 +242,14 @@ export class App {
     tab.view.setTabId(tab.id);
     if (this.geometry) tab.view.resizeTo(this.geometry.cols, this.geometry.rows);
     tab.input = new InputQueue((text) => call('send_input', tab.id, text), {
-      onResult: () => tab.poller.wake(),
       onError: (err) => toastError(`輸入沒有送出：${message(err)}`),
     });
     tab.sizer = new LatestOnly(({ rows, cols }) => call('resize_pty', tab.id, rows, cols));
-    tab.poller = new DrainPoller({
-      fetch: async () => {
-        const text = await call('drain_terminal', tab.id);
-        return typeof text === 'string' ? text : '';
-      },
-      sink: (text) => tab.view.write(text),
-      state: () => ({ active: this.activeTabId === tab.id, hidden: document.hidden }),
+    tab.drain = new DrainLoop({
+      fetch: (waitMs) => call('drain_terminal', tab.id, waitMs),
+      write: (text) => tab.view.write(text),
+      line: ([text, isError]) => tab.view.status(text, isError),
+      ended: () => !tab.alive,
     });
     this.tabs.set(tab.id, tab);
     const early = this.pendingLines.get(tab.id);
@@ -261,14 +258,14 @@ export class App {
       for (const [text, isError] of early) tab.view.status(text, isError);
     }
     if (this.pendingConnected.delete(tab.id)) tab.connected = true;
-    tab.poller.start();
+    tab.drain.start();
     if (kept) tab.view.status('─── 重新連線 ───', false);
     this._refreshReading(tab);
     return tab;
   }
 
   _removeTab(tab, { keepView = false } = {}) {
-    tab.poller.stop();
+    tab.drain.stop();
     tab.input.close();
     if (!keepView) tab.view.dispose();
     this.tabs.delete(tab.id);
@@ -285,7 +282,6 @@ export class App {
     next.view.show();
     if (wasHidden) {
       this.fitActive();
-      next.poller.wake();
       this._refreshReading(next);
       if (!this.editor.isOpen && !isConfirmOpen()) next.view.focus();
     }
@@ -392,7 +388,6 @@ export class App {
 
   _typed(tab, data) {
     tab.input.push(data);
-    tab.poller.wake();
   }
 
   _terminalKey(tab, event) {
@@ -444,8 +439,7 @@ export class App {
   onTerminalInfo(tabId, text, isError) {
     const tab = this.tabs.get(tabId);
     if (tab) {
-      tab.view.status(text, isError);
-      tab.poller.wake();
+      tab.drain.status([text, isError]);
     } else {
       // A line can arrive before the answer that announced its tab has been handled.
       if (!this.pendingLines.has(tabId)) {
@@ -469,7 +463,6 @@ export class App {
     // The connection asked for 80 × 24; the real size follows at once.
     if (tab.id === this.activeTabId) this.fitActive();
     else if (this.geometry) tab.sizer.push(this.geometry);
-    tab.poller.wake();
     this.render();
     this.requestRuntimeSoon();
   }
@@ -500,5 +493,11 @@ export class App {
   terminalText(tabId) {
     const tab = this.tabs.get(tabId);
     return tab ? tab.view.text() : null;
+  }
+
+  // For UI tests and the window benchmark: a tab's xterm.js terminal.
+  xterm(tabId) {
+    const tab = this.tabs.get(tabId);
+    return tab ? tab.view.term : null;
   }
 }
