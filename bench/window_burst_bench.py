@@ -69,6 +69,21 @@ pump();
 """
 
 
+# The bridge alone: the same burst through a second tab whose terminal takes every write at once
+# without parsing it, so that what is left is the back end, the bridge and the drain loop.
+DISCARD = """
+const term = window.veltaroTest.xterm(arguments[0]);
+const rec = window.__bridge = { chars: 0, first: null, last: null };
+term.write = (data, callback) => {
+  const now = performance.now();
+  if (rec.first === null) rec.first = now;
+  rec.chars += data.length;
+  rec.last = now;
+  if (callback) queueMicrotask(callback);
+};
+"""
+
+
 def make_file(path):
     with open(path, "wb") as f:
         filler = "0123456789abcdefghijklmnopqrstuvwxyz" * 3
@@ -121,6 +136,36 @@ class TrayHost:
             p.wait(timeout=10)
 
 
+def wait_for_all(d, record):
+    """Until the whole burst has been taken, or nothing more arrives for a while (text lost)."""
+    chars, seen, still = 0, -1, time.monotonic()
+    while chars < SIZE and time.monotonic() - still < 10:
+        time.sleep(0.1)
+        chars = d.execute(f"return window.{record}.chars;")
+        if chars != seen:
+            seen, still = chars, time.monotonic()
+    if chars < SIZE:
+        ms = d.execute(f"return window.{record}.last - window.{record}.first;")
+        raise RuntimeError(f"only {chars} of {SIZE} characters arrived "
+                           f"({chars / ms / 1000:.2f} MB/s over {ms / 1000:.1f} s)")
+    return d.execute(f"return window.{record}.last - window.{record}.first;")
+
+
+def bridge_alone(app, path):
+    """Milliseconds for the burst to cross the bridge into a tab that discards it."""
+    peer = BurstPeer(path)
+    d = app.driver
+    try:
+        tab = app.open_raw_tab("bridge", peer.port)
+        d.wait_until("return !!document.querySelector(`.tab[data-tab-id='${arguments[0]}'] .tab-dot.live`);",
+                     tab, timeout=30)
+        d.execute(DISCARD, tab)
+        peer.go.set()
+        return wait_for_all(d, "__bridge")
+    finally:
+        peer.done.set()
+
+
 def one_run(binary, display, path, hidden):
     peer = BurstPeer(path)
     tray = TrayHost(display) if hidden else None
@@ -135,18 +180,7 @@ def one_run(binary, display, path, hidden):
             subprocess.run([CLOSE_WINDOW, "Veltaro"], env=app.env, check=True, timeout=10)
             d.wait_until("return document.hidden;", timeout=10)
         peer.go.set()
-        # Until all of it has been parsed, or nothing more arrives for a while (text lost).
-        chars, seen, still = 0, -1, time.monotonic()
-        while chars < SIZE and time.monotonic() - still < 10:
-            time.sleep(0.1)
-            chars = d.execute("return window.__burst.chars;")
-            if chars != seen:
-                seen, still = chars, time.monotonic()
-        if chars < SIZE:
-            ms = d.execute("return window.__burst.last - window.__burst.first;")
-            raise RuntimeError(f"only {chars} of {SIZE} characters reached xterm.js "
-                               f"({chars / ms / 1000:.2f} MB/s over {ms / 1000:.1f} s)")
-        stream_ms = d.execute("return window.__burst.last - window.__burst.first;")
+        stream_ms = wait_for_all(d, "__burst")
         chunks = d.execute("return window.__burst.chunks.length;")
         last = d.execute("""
             const b = window.veltaroTest.xterm(arguments[0]).buffer.active;
@@ -162,13 +196,14 @@ def one_run(binary, display, path, hidden):
         d.execute(ALONE, tab)
         d.wait_until("return window.__alone.done;", timeout=600, interval=0.1)
         alone_ms = d.execute("return window.__alone.ms;")
+        bridge_ms = bridge_alone(app, path)
     finally:
         peer.done.set()
         app.quit()
         shutil.rmtree(app.home, ignore_errors=True)
         if tray:
             tray.close()
-    return stream_ms / 1000, alone_ms / 1000, chunks
+    return stream_ms / 1000, alone_ms / 1000, chunks, bridge_ms / 1000
 
 
 def xterm_cat(display, path):
@@ -195,10 +230,12 @@ def main():
     results = []
     try:
         for _ in range(runs):
-            stream, alone, chunks = one_run(binary, xvfb.display, path, hidden)
+            stream, alone, chunks, bridge = one_run(binary, xvfb.display, path, hidden)
             cat, start = xterm_cat(xvfb.display, path)
-            results.append((stream, alone, alone / stream, SIZE / stream / 1e6, chunks, cat, start))
+            results.append((stream, alone, alone / stream, SIZE / stream / 1e6, chunks, cat, start,
+                            bridge))
             print(f"run: tab {stream:.2f} s, xterm.js alone {alone:.2f} s, {chunks} writes, "
+                  f"bridge alone {bridge:.2f} s, "
                   f"xterm -e cat {cat:.2f} s (start and end alone {start:.2f} s)", flush=True)
     finally:
         xvfb.close()
@@ -209,6 +246,7 @@ def main():
     print(median_line("xterm.js alone, same chunks, same view (s)", [r[1] for r in results]))
     print(median_line("ratio alone / tab", [r[2] for r in results]))
     print(median_line("tab throughput (MB/s)", [r[3] for r in results]))
+    print(median_line("bridge alone, a tab that discards the text (s)", [r[7] for r in results]))
     print(median_line("xterm -e cat, same file, same Xvfb (s)", [r[5] for r in results]))
     print(median_line("xterm -e true, start and end alone (s)", [r[6] for r in results]))
 
