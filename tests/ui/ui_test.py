@@ -81,13 +81,14 @@ class EchoServer:
 
 
 class BurstServer:
-    """Numbered lines of a fixed width, sent as fast as the tab takes them, in two halves: the
-    second only once the test says so. The connection ends after the last line."""
+    """Numbered lines of a fixed width, sent as fast as the tab takes them, in two halves, each
+    once the test says so. The connection ends after the last line."""
 
     LINE = 100  # bytes, CR LF included
 
     def __init__(self, lines):
         self.lines = lines
+        self.first_half = threading.Event()
         self.second_half = threading.Event()
         self.sock = socket.socket()
         self.sock.bind(("127.0.0.1", 0))
@@ -105,10 +106,13 @@ class BurstServer:
             conn, _ = self.sock.accept()
         except OSError:
             return
+        finally:
+            self.sock.close()
         half = self.lines // 2
         try:
+            self.first_half.wait(120)
             for start in range(0, self.lines, 10_000):
-                if start >= half and not self.second_half.is_set():
+                if start >= half:
                     self.second_half.wait(120)
                 conn.sendall(self._block(start, min(start + 10_000, self.lines)))
         except OSError:
@@ -381,6 +385,7 @@ class PageTest(AppTestBase):
               if (rec.carry.includes('連線已結束')) rec.endAt = rec.next;
               write(data, callback);
             };""", tab)
+        server.first_half.set()
         # The first half is on its way (the peer holds the second back): a click must be answered
         # while the page works through it.
         d.wait_until("return window.__burst.next > 10000;", timeout=60)
