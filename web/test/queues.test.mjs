@@ -2,6 +2,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { InputQueue, LatestOnly } from '../src/inputQueue.js';
 import { DRAIN, DrainLoop } from '../src/drainLoop.js';
+import { makeTimers } from '../src/hiddenTimers.js';
 
 function deferred() {
   let resolve;
@@ -188,4 +189,25 @@ test('drain loop: a failing fetch waits before it asks again; stop writes the li
   rig.loop.status('closing');
   rig.loop.stop();
   assert.deepEqual(rig.log, ['[closing]']);
+});
+
+test('xterm.js timers: zero-delay turns skip the browser timers only while the page is hidden', async () => {
+  let hidden = false;
+  const browser = [];
+  const { setTimeout: later, clearTimeout: cancel } = makeTimers(() => hidden, {
+    setTimeout: (fn, ms) => browser.push({ fn, ms }),
+    clearTimeout: () => {},
+  });
+  later(() => {}, 0);
+  assert.equal(browser.length, 1, 'on screen the browser schedules it');
+  hidden = true;
+  later(() => {}, 250);
+  assert.equal(browser.length, 2, 'a real delay stays with the browser');
+  const ran = [];
+  later((x) => ran.push(x), 0, 'first');
+  later((x) => ran.push(x));
+  cancel(later((x) => ran.push(x), 0, 'cancelled'));
+  await new Promise((r) => globalThis.setTimeout(r, 20));
+  assert.deepEqual(ran, ['first', undefined]);
+  assert.equal(browser.length, 2);
 });
