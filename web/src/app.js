@@ -18,8 +18,12 @@ import { getView, noteOpened } from './viewSettings.js';
 import { asText, isPlainObject } from './values.js';
 import { installSidebar } from './sidebar.js';
 
+// Tab and reachability state is asked for every second after it changed, and less and less often
+// (up to the cap) while it stays the same: each ask costs both processes a round trip and a render.
+// Connection events arrive as script calls and ask at once, so only reachability waits for the pace.
 const RUNTIME_EVERY_MS = 1000;
-const RUNTIME_HIDDEN_EVERY_MS = 3000;
+const RUNTIME_QUIET_MAX_MS = 5000;
+const RUNTIME_HIDDEN_EVERY_MS = 10000;
 const RUNTIME_SOON_MS = 150;
 const FONT_WAIT_MS = 1500;
 const PENDING_LINES_PER_TAB = 50;
@@ -58,6 +62,8 @@ export class App {
     this._runtimeInFlight = false;
     this._runtimeSoon = null;
     this._runtimeFailures = 0;
+    this._runtimeSeen = null; // the last state, as text, to tell whether anything changed
+    this._runtimeUnchanged = 0; // answers in a row that changed nothing
     this._started = false;
   }
 
@@ -147,7 +153,8 @@ export class App {
 
   async _runtimeLoop() {
     for (;;) {
-      await new Promise((r) => setTimeout(r, document.hidden ? RUNTIME_HIDDEN_EVERY_MS : RUNTIME_EVERY_MS));
+      const quiet = Math.min(RUNTIME_EVERY_MS * 2 ** this._runtimeUnchanged, RUNTIME_QUIET_MAX_MS);
+      await new Promise((r) => setTimeout(r, document.hidden ? RUNTIME_HIDDEN_EVERY_MS : quiet));
       await this.refreshRuntime();
     }
   }
@@ -166,6 +173,9 @@ export class App {
     const epoch = this.epoch;
     try {
       const state = await call('get_runtime_state');
+      const seen = JSON.stringify(state);
+      this._runtimeUnchanged = seen === this._runtimeSeen ? this._runtimeUnchanged + 1 : 0;
+      this._runtimeSeen = seen;
       const structural = epoch === this.epoch && this.mutating === 0;
       this.applyRuntimeState(state, { structural, adoptActive: initial });
       this._runtimeFailures = 0;

@@ -47,6 +47,10 @@ export const TERMINAL_THEME = {
 // for timers between pieces nor holds up clicks and keys while it is parsed.
 const WRITE_PIECE_CHARS = 64 * 1024;
 
+// The cursor blinks while the terminal is in use and rests once nothing was typed or shown for a
+// while, as GTK's own text cursors do: every blink costs the page a drawn frame.
+const BLINK_FOR_MS = 10000;
+
 export function pieces(text) {
   if (text.length <= WRITE_PIECE_CHARS) return [text];
   const out = [];
@@ -92,7 +96,12 @@ export class TerminalView {
     this.fitAddon = new FitAddon();
     this.term.loadAddon(this.fitAddon);
     this._handlers = { onData, onKey };
-    this.term.onData((data) => this._handlers.onData(data));
+    this._blinkTimer = null;
+    this._stirred();
+    this.term.onData((data) => {
+      this._stirred();
+      this._handlers.onData(data);
+    });
     this.term.attachCustomKeyEventHandler((event) => this._handlers.onKey(event) !== false);
     this.term.registerLinkProvider({
       provideLinks: (lineNumber, callback) => {
@@ -157,7 +166,18 @@ export class TerminalView {
   }
 
   focus() {
-    if (this._opened && !this._disposed) this.term.focus();
+    if (this._opened && !this._disposed) {
+      this._stirred();
+      this.term.focus();
+    }
+  }
+
+  _stirred() {
+    if (!this.term.options.cursorBlink) this.term.options.cursorBlink = true;
+    clearTimeout(this._blinkTimer);
+    this._blinkTimer = setTimeout(() => {
+      if (!this._disposed) this.term.options.cursorBlink = false;
+    }, BLINK_FOR_MS);
   }
 
   // Settles once xterm.js has parsed the text: the caller's back pressure. Text goes straight to
@@ -191,6 +211,7 @@ export class TerminalView {
 
   _handOver(text) {
     if (this._disposed) return Promise.resolve();
+    this._stirred();
     const parts = pieces(text);
     const parsed = new Promise((resolve) => {
       this._unparsed.add(resolve);
@@ -234,6 +255,7 @@ export class TerminalView {
   dispose() {
     if (this._disposed) return;
     this._disposed = true;
+    clearTimeout(this._blinkTimer);
     for (const resolve of this._unparsed) resolve();
     this._unparsed.clear();
     this.term.dispose();
