@@ -1,20 +1,14 @@
-// Terminal text into each tab's buffer and out to the page; status lines straight to the page.
+// Line-end translation of terminal text, and status lines straight to the page.
 #include "common/utf8.h"
 #include "model/gui/veltaro_app.h"
 
 #include <immintrin.h>
 
-#include <algorithm>
 #include <cstdint>
 
 namespace veltaro::gui {
 
 namespace {
-
-// Past this many characters the oldest chunks go; the newest chunk always stays whole.
-constexpr common::CharCount kBufferLimit{2'000'000};
-// The longest a drain_terminal may wait for something to answer.
-constexpr std::chrono::milliseconds kMaxDrainWait{5000};
 
 struct EolSwitches {
   bool lf_has_cr = false;
@@ -89,78 +83,6 @@ std::string VeltaroApp::_apply_eol_translation(Tab& tab, std::string text_in) {
   }
   tab.eol_prev_cr = carry;
   return out;
-}
-
-void VeltaroApp::_push_to_term(const std::string& tab_id, std::string text) {
-  if (text.empty()) return;
-  const TabPtr tab = find_tab(tab_id);
-  if (!tab || !tab->reading.load()) return;
-  std::string translated = _apply_eol_translation(*tab, std::move(text));
-  const common::CharCount chars = common::count_chars(translated);
-  const std::lock_guard lock(_buf_lock);
-  OutputBuffer& buf = tab->buffer;
-  const bool was_empty = buf.chunks.empty();
-  buf.chunks.push_back({std::move(translated), chars});
-  buf.total += chars;
-  while (buf.total > kBufferLimit && buf.chunks.size() > 1) {
-    buf.total -= buf.chunks.front().chars;
-    buf.chunks.pop_front();
-  }
-  // Only the first chunk can end a drain's wait; later ones find nobody waiting.
-  if (was_empty) buf.changed.notify_all();
-}
-
-std::string VeltaroApp::drain_terminal(const std::string& tab_id, std::chrono::milliseconds wait) {
-  const TabPtr tab = find_tab(tab_id);
-  if (!tab) return {};
-  std::deque<OutputBuffer::Chunk> taken;
-  {
-    std::unique_lock lock(_buf_lock);
-    OutputBuffer& buf = tab->buffer;
-    if (wait > std::chrono::milliseconds::zero() && buf.chunks.empty()) {
-      const std::uint64_t seen = buf.events;
-      buf.changed.wait_for(lock, std::min(wait, kMaxDrainWait), [&] {
-        return !buf.chunks.empty() || buf.events != seen || buf.closed || drains_released_;
-      });
-    }
-    auto& chunks = buf.chunks;
-    buf.total = {};
-    if (chunks.size() == 1) {
-      std::string only = std::move(chunks.front().text);
-      chunks.clear();
-      return only;
-    }
-    taken.swap(chunks);
-  }
-  // Joined outside the lock, so that a large drain never holds up the reader.
-  std::size_t bytes = 0;
-  for (const auto& chunk : taken) bytes += chunk.text.size();
-  std::string out;
-  out.reserve(bytes);
-  for (const auto& chunk : taken) out += chunk.text;
-  return out;
-}
-
-void VeltaroApp::note_output_event(Tab& tab, bool closing) {
-  {
-    const std::lock_guard lock(_buf_lock);
-    ++tab.buffer.events;
-    if (closing) tab.buffer.closed = true;
-  }
-  tab.buffer.changed.notify_all();
-}
-
-void VeltaroApp::release_waiting_drains() {
-  {
-    const std::lock_guard lock(_buf_lock);
-    drains_released_ = true;
-  }
-  for (const auto& tab : tabs_in_order()) tab->buffer.changed.notify_all();
-}
-
-void VeltaroApp::mark_ended(Tab& tab) {
-  tab.alive.store(false);
-  note_output_event(tab);
 }
 
 void VeltaroApp::_push_info(const std::string& tab_id, const std::string& message, bool is_error) {

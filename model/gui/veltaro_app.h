@@ -7,6 +7,7 @@
 #include "common/values.h"
 #include "model/gui/tab.h"
 #include "model/gui/window.h"
+#include "model/transports/transport.h"
 
 #include <array>
 #include <atomic>
@@ -135,22 +136,29 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   void _close_tab_internal(const std::string& tab_id);
   void _start_ssh(const std::string& tab_id);
   void _start_raw_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
-  void _socket_reader_loop(const std::string& tab_id, Slot kind);
+  // Hands a starter's open connection to its tab, tells the page and starts the reader; when the
+  // tab was closed meanwhile, closes the connection instead.
+  void attach_connection(const TabPtr& tab, std::shared_ptr<TabConnection> connection,
+                         std::shared_ptr<common::Decoder> decoder);
+  // The reader thread of every tab: the connection's bytes, decoded, into the output pipeline
+  // until the connection ends; then the end line, and the connection closed.
+  void _reader_loop(const std::string& tab_id);
 
   // --- SSH-2 tabs ---
   void _start_ssh_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
   // The session's algorithm lists over the legacy table when ssh_legacy_compat is on. Never
   // throws except std::bad_alloc.
   static AlgorithmPrefs _build_ssh_prefs(const Json& sess);
-  void _reader_loop(const std::string& tab_id);
   // The key file itself, or an OpenSSH copy of a .ppk key made by the key generator (a new
   // temporary file readable by the user alone). Never throws except std::bad_alloc.
   KeyPreparation _ensure_openssh_key(const std::filesystem::path& key_path) const;
 
   // --- port forwarding (SSH-2 tabs) ---
-  // Sets up one rule of the session's port_forwards; reports its own failures in the tab.
-  void _setup_forward(const std::shared_ptr<ssh2::Transport>& transport, const Json& rule,
-                      const std::string& tab_id);
+  // Sets up one rule of the session's port_forwards; reports its own failures in the tab. The
+  // listener of a local rule is returned for the connection to close; otherwise nullptr.
+  std::shared_ptr<transport::Closeable> _setup_forward(
+      const std::shared_ptr<ssh2::Transport>& transport, const Json& rule,
+      const std::string& tab_id);
   // Listens on 127.0.0.1:local_port and carries each connection to remote_host:remote_port as
   // the server sees it. Throws std::runtime_error when the port cannot be bound.
   std::shared_ptr<transport::Closeable> _open_local_forward(
@@ -161,13 +169,11 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   void _remote_handler(const std::shared_ptr<ssh2::Channel>& channel, const std::string& local_host,
                        int local_port);
 
-  // Stores a starter's new transport in its tab; when the tab was closed meanwhile, closes the
-  // transport instead and returns false.
-  bool store_transport(const TabPtr& tab, Slot slot, std::shared_ptr<transport::Transport> t,
-                       std::shared_ptr<common::Decoder> decoder);
-
   // --- output ---
   void _push_to_term(const std::string& tab_id, std::string text);
+  // _push_to_term for a tab in hand. A reader whose connection can wait is held here while the
+  // buffer is full; false once the tab is closed (the reader then stops).
+  bool push_output(Tab& tab, std::string text);
   // Returns `text` itself (moved) when neither switch is set.
   std::string _apply_eol_translation(Tab& tab, std::string text);
   void _push_info(const std::string& tab_id, const std::string& message, bool is_error = false);
@@ -175,6 +181,8 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   // Wakes a drain waiting on the tab: a status line, the connection's end or (`closing`) the
   // tab's close.
   void note_output_event(Tab& tab, bool closing = false);
+  // A reader waiting for room looks again at the capture switch and the shutdown flag.
+  void wake_waiting_reader(Tab& tab);
   // The connection is over: "alive" false, and a waiting drain answers.
   void mark_ended(Tab& tab);
   // No caller will read another answer: every waiting drain answers now, later ones at once.

@@ -157,40 +157,6 @@ TEST_F(RawTabTest, TabEncodingSwitchAppliesToOutputAndInput) {
   EXPECT_EQ(t.peer->read_until_contains("x").data, "\xA4\xA4?x");
 }
 
-std::size_t count_code_points(std::string_view utf8) {
-  std::size_t n = 0;
-  for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
-  return n;
-}
-
-TEST_F(RawTabTest, UndrainedOutputKeepsNewestTwoMillionCharacters) {
-  // Three bytes per character: a limit counted in bytes would keep a third of what it should.
-  constexpr std::size_t kLimit = 2'000'000;
-  constexpr std::size_t kSent = kLimit + 300'000;
-  constexpr std::size_t kReadSize = 4096;  // the most one chunk can hold
-  std::string sent;
-  sent.reserve(kSent * 3);
-  for (std::size_t i = 0; i < kSent; ++i) {
-    const char32_t cp = U'\u4e00' + static_cast<char32_t>(i % 5000);
-    sent += static_cast<char>(0xE0 | (cp >> 12));
-    sent += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    sent += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-  start();
-  TcpListener listener;
-  RawTab t = open_raw(listener);
-  t.peer->send(sent);
-  t.peer->close();  // the end line follows the last chunk, so then all of it was buffered
-  ASSERT_TRUE(saw_info(t.tab, kConnectionEnded, false, 0, Ms{60'000}));
-
-  const std::string kept = app().call("drain_terminal", Json::array({t.tab})).get<std::string>();
-  const std::size_t chars = count_code_points(kept);
-  EXPECT_LE(chars, kLimit);
-  EXPECT_GT(chars, kLimit - kReadSize) << "only whole oldest chunks beyond the limit go";
-  ASSERT_LE(kept.size(), sent.size());
-  EXPECT_TRUE(sent.ends_with(kept)) << "what is kept is the newest output, in order";
-}
-
 TEST_F(RawTabTest, OutputCaptureOffDropsTextForGood) {
   start();
   TcpListener listener;
