@@ -15,7 +15,7 @@ import { SessionActions } from './sessionActions.js';
 import { TabActions } from './tabActions.js';
 import { toastError } from './toasts.js';
 import { getView, noteOpened } from './viewSettings.js';
-import { asText, isPlainObject } from './values.js';
+import { asText, canonicalJson, isPlainObject } from './values.js';
 import { installSidebar } from './sidebar.js';
 
 // Tab and reachability state is asked for every second after it changed, and less and less often
@@ -173,7 +173,7 @@ export class App {
     const epoch = this.epoch;
     try {
       const state = await call('get_runtime_state');
-      const seen = JSON.stringify(state);
+      const seen = canonicalJson(state);
       this._runtimeUnchanged = seen === this._runtimeSeen ? this._runtimeUnchanged + 1 : 0;
       this._runtimeSeen = seen;
       const structural = epoch === this.epoch && this.mutating === 0;
