@@ -207,6 +207,7 @@ test('xterm.js timers: zero-delay turns skip the browser timers only while the p
   later((x) => ran.push(x), 0, 'first');
   later((x) => ran.push(x));
   cancel(later((x) => ran.push(x), 0, 'cancelled'));
+  for (let i = 0; i < 200 && ran.length < 2; i += 1) await new Promise((r) => globalThis.setTimeout(r, 10));
   await new Promise((r) => globalThis.setTimeout(r, 20));
   assert.deepEqual(ran, ['first', undefined]);
   assert.equal(browser.length, 2);
