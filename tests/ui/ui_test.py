@@ -183,6 +183,11 @@ class WindowTest(AppTestBase):
         while "ping 中文" not in text and time.monotonic() < deadline:
             text += d.call("drain_terminal", tab)
         self.assertIn("ping 中文", text)
+        # Output holding a NUL crosses the bridge whole, not cut at the NUL.
+        self.assertTrue(d.call("send_input", tab, "nul\u0000end\r"))
+        while "end\r" not in text and time.monotonic() < deadline:
+            text += d.call("drain_terminal", tab)
+        self.assertIn("nul\x00end", text)
         self.shot(d, "raw-tab")
 
     def test_closing_without_a_tray_host_ends_the_application(self):

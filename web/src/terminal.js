@@ -47,11 +47,7 @@ export const TERMINAL_THEME = {
 // for timers between pieces nor holds up clicks and keys while it is parsed.
 const WRITE_PIECE_CHARS = 64 * 1024;
 
-// The cursor blinks while the terminal is in use and rests once nothing was typed or shown for a
-// while, as GTK's own text cursors do: every blink costs the page a drawn frame.
-const BLINK_FOR_MS = 10000;
-
-export function pieces(text) {
+function pieces(text) {
   if (text.length <= WRITE_PIECE_CHARS) return [text];
   const out = [];
   let start = 0;
@@ -64,6 +60,10 @@ export function pieces(text) {
   }
   return out;
 }
+
+// The cursor blinks while the terminal is in use and rests once nothing was typed or shown for a
+// while, as GTK's own text cursors do: every blink costs the page a drawn frame.
+const BLINK_FOR_MS = 10000;
 
 export class TerminalView {
   constructor(parent, { onData, onKey, onOpenLink }) {
