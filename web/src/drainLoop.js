@@ -3,9 +3,11 @@
 // one call every few seconds and output appears as soon as it arrives.
 //
 // The loop is a chain of promises without timers, so it goes on at full speed while the window is
-// hidden (browsers throttle timers of hidden pages). While xterm.js parses one answer, the next is
-// already being fetched; a third is asked for only once the first has been parsed, which is the
-// back pressure that keeps the page's memory bounded and lets the back end slow the sender.
+// hidden (browsers throttle timers of hidden pages). While xterm.js parses, the next answer is
+// already being fetched, and with two answers queued a round trip slower than one answer's parse
+// still leaves xterm.js something to do. A further drain starts only once the oldest of them has
+// been parsed, which is the back pressure that keeps the page's memory bounded (a few answers of
+// at most the back end's buffer each) and lets the back end slow the sender.
 //
 // Status lines arrive outside the output (a script call of their own). The back end pushes a line
 // after the output that came before it, so a line waits for the drain that starts after it
@@ -13,6 +15,7 @@
 
 export const DRAIN = Object.freeze({
   waitMs: 5000, // longest wait of one call; the back end caps it there too
+  unparsedMax: 2, // a drain starts only while at most this many answers wait to be parsed
   retryMs: 2000, // after a failed call
 });
 
@@ -71,7 +74,7 @@ export class DrainLoop {
   }
 
   async _run() {
-    let parsing = Promise.resolve(); // the previous answer, still being parsed
+    const unparsed = []; // answers handed to xterm.js, oldest first, until each is parsed
     while (!this._stopped) {
       const number = ++this._issued;
       let text = '';
@@ -88,8 +91,8 @@ export class DrainLoop {
       this._done = number;
       this._flushLines();
       if (this._finished(text) && !this._lines.length) break;
-      await parsing;
-      if (writing) parsing = writing;
+      if (writing) unparsed.push(writing);
+      while (unparsed.length > DRAIN.unparsedMax) await unparsed.shift();
     }
     this._running = false;
   }

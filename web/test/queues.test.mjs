@@ -116,7 +116,7 @@ function drainRig({ ended = () => false } = {}) {
   return rig;
 }
 
-test('drain loop: long polls back to back, one fetch ahead of the parse, never a timer', async () => {
+test('drain loop: long polls back to back, fetched ahead of the parse, never a timer', async () => {
   const rig = drainRig();
   rig.loop.start();
   assert.equal(rig.fetches.length, 1);
@@ -129,14 +129,16 @@ test('drain loop: long polls back to back, one fetch ahead of the parse, never a
   assert.equal(rig.fetches.length, 3, 'the next drain is fetched while "a" is parsed');
   await rig.answer('b');
   assert.deepEqual(rig.log, ['a', 'b'], 'handed to xterm.js behind "a"');
-  assert.equal(rig.fetches.length, 3, 'no third answer while "a" is still unparsed');
+  assert.equal(rig.fetches.length, 4, 'two answers may wait to be parsed while the next is fetched');
+  await rig.answer('c');
+  assert.equal(rig.fetches.length, 4, 'no fourth answer while "a" is still unparsed');
   rig.writes[0].resolve();
   await flush();
-  assert.equal(rig.fetches.length, 4);
+  assert.equal(rig.fetches.length, 5);
   assert.deepEqual(rig.timers, []);
   rig.loop.stop();
   await rig.answer('late');
-  assert.deepEqual(rig.log, ['a', 'b'], 'nothing is written after stop');
+  assert.deepEqual(rig.log, ['a', 'b', 'c'], 'nothing is written after stop');
 });
 
 test('drain loop: a status line comes after the output that preceded it, the end line last', async () => {
