@@ -14,3 +14,4 @@ build-bench/bench/raw_throughput_bench --benchmark_report_aggregates_only=true \
 build-bench/bench/ssh_throughput_bench --benchmark_report_aggregates_only=true \
   | tee bench/results/ssh_throughput.txt
 python3 bench/window_bench.py build-bench/launcher/veltaro 3 | tee bench/results/window.txt
+python3 bench/window_burst_bench.py build-bench/launcher/veltaro 3 | tee bench/results/window_burst.txt

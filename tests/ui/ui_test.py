@@ -3,6 +3,7 @@ import http.server
 import json
 import os
 import pathlib
+import select
 import shutil
 import socket
 import subprocess
@@ -131,6 +132,64 @@ class ForeignSite:
         self.server.server_close()
 
 
+class BurstServer:
+    """Numbered lines of a fixed width, sent as fast as the tab takes them, in two halves, each
+    once the test says so. The connection ends after the last line."""
+
+    LINE = 100  # bytes, CR LF included
+
+    def __init__(self, lines):
+        self.lines = lines
+        self.first_half = threading.Event()
+        self.second_half = threading.Event()
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(8)
+        self.port = self.sock.getsockname()[1]
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _block(self, first, last):
+        filler = ("0123456789abcdefghijklmnopqrstuvwxyz" * 3)[:self.LINE - 12]
+        return "".join(f"{i:09d} {filler}\r\n" for i in range(first, last)).encode()
+
+    def _serve(self):
+        # The host pinger's probes connect and hang up at once; the tab's connection is the one
+        # still open once the test starts the burst.
+        while True:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            threading.Thread(target=self._serve_one, args=(conn,), daemon=True).start()
+
+    @staticmethod
+    def _hung_up(conn):
+        readable, _, _ = select.select([conn], [], [], 0.5)
+        try:
+            return bool(readable) and conn.recv(1, socket.MSG_PEEK) == b""
+        except OSError:
+            return True
+
+    def close(self):
+        self.sock.close()
+
+    def _serve_one(self, conn):
+        half = self.lines // 2
+        self.first_half.wait(120)
+        if self._hung_up(conn):
+            conn.close()
+            return
+        try:
+            self.first_half.wait(120)
+            for start in range(0, self.lines, 10_000):
+                if start >= half:
+                    self.second_half.wait(120)
+                conn.sendall(self._block(start, min(start + 10_000, self.lines)))
+        except OSError:
+            pass
+        conn.close()
+
+
 class AppTestBase(unittest.TestCase):
     """A private data directory per test and the application started through WebKitWebDriver."""
 
@@ -194,6 +253,11 @@ class WindowTest(AppTestBase):
         while "ping 中文" not in text and time.monotonic() < deadline:
             text += d.call("drain_terminal", tab)
         self.assertIn("ping 中文", text)
+        # Output holding a NUL crosses the bridge whole, not cut at the NUL.
+        self.assertTrue(d.call("send_input", tab, "nul\u0000end\r"))
+        while "end\r" not in text and time.monotonic() < deadline:
+            text += d.call("drain_terminal", tab)
+        self.assertIn("nul\x00end", text)
         self.shot(d, "raw-tab")
 
     def test_closing_without_a_tray_host_ends_the_application(self):
@@ -508,6 +572,60 @@ class PageTest(AppTestBase):
         d.pointer_click(f"[data-session-id='{first}'] [data-testid=session-connect]",
                         hover=f"[data-session-id='{first}']")
         d.wait_until("return window.veltaroTest.tabIds().length === 2")
+
+    def test_large_burst_reaches_the_terminal_whole_while_the_page_answers(self):
+        lines = 500_000  # 50 MB
+        server = BurstServer(lines)
+        self.addCleanup(server.close)
+        self.seed([{"id": "d" * 32, "name": "burst", "protocol": "raw", "host": "127.0.0.1",
+                    "port": server.port}])
+        d = self.start()
+        d.wait_until("return document.querySelectorAll('[data-testid=session-row]').length === 1",
+                     timeout=20)
+        d.pointer_click("[data-testid=session-connect]", hover="[data-testid=session-row]")
+        tab = d.wait_until("return window.veltaroTest.activeTab();")
+        # Every write into the terminal is checked as xterm.js takes it: numbered lines one after
+        # the other with none missing, and where the end line falls among them.
+        d.execute("""
+            const term = window.veltaroTest.xterm(arguments[0]);
+            const rec = window.__burst = { next: 0, carry: '', bad: null, endAt: null };
+            const write = term.write.bind(term);
+            term.write = (data, callback) => {
+              const parts = (rec.carry + data).split('\\r\\n');
+              rec.carry = parts.pop();
+              for (const line of parts) {
+                if (/^\\d{9} /.test(line)) {
+                  if (Number(line.slice(0, 9)) !== rec.next && rec.bad === null) rec.bad = line;
+                  rec.next += 1;
+                } else if (line.includes('連線已結束')) rec.endAt = rec.next;
+              }
+              if (rec.carry.includes('連線已結束')) rec.endAt = rec.next;
+              write(data, callback);
+            };""", tab)
+        server.first_half.set()
+        # The first half is on its way (the peer holds the second back): a click must be answered
+        # while the page works through it.
+        d.wait_until("return window.__burst.next > 10000;", timeout=60)
+        d.pointer_click("#btn-new-session")
+        d.wait_until("return !document.getElementById('editor').hidden", timeout=20)
+        d.click("#editor-cancel")
+        server.second_half.set()
+        d.wait_until("return window.__burst.endAt !== null;", timeout=300, interval=0.5)
+        rec = d.execute("const r = window.__burst; return [r.bad, r.next, r.endAt];")
+        self.assertEqual(rec, [None, lines, lines], "every line in order, the end line after them")
+        tail = d.execute("""
+            const b = window.veltaroTest.xterm(arguments[0]).buffer.active;
+            const out = [];
+            for (let i = b.length - 1; i >= 0 && out.length < 40; i -= 1) {
+              const row = b.getLine(i);
+              const t = row.translateToString(true);
+              if (t && !row.isWrapped) out.unshift(t);
+            }
+            return out;""", tab)
+        self.assertIn("連線已結束", tail[-1])
+        self.assertEqual([t[:9] for t in tail[:-1]],
+                         [f"{i:09d}" for i in range(lines - len(tail) + 1, lines)])
+        self.shot(d, "page-burst-end")
 
     def test_session_names_are_shown_as_text(self):
         name = "<img src=x onerror=window.__pwned=1>"

@@ -4,7 +4,7 @@
 import { call, onHostLate } from './bridge.js';
 import { byId } from './dom.js';
 import { InputQueue, LatestOnly } from './inputQueue.js';
-import { DrainPoller } from './poller.js';
+import { DrainLoop } from './drainLoop.js';
 import { TERMINAL_FONT, TerminalView } from './terminal.js';
 import { SessionList } from './sessionList.js';
 import { SessionEditor } from './editor.js';
@@ -15,13 +15,17 @@ import { SessionActions } from './sessionActions.js';
 import { TabActions } from './tabActions.js';
 import { toastError } from './toasts.js';
 import { getView, noteOpened } from './viewSettings.js';
-import { asText, isPlainObject } from './values.js';
+import { asText, canonicalJson, isPlainObject } from './values.js';
 import { installSidebar } from './sidebar.js';
 import { installPuttyImport } from './puttyImport.js';
 import { AssistantPanel } from './assistantPanel.js';
 
+// Tab and reachability state is asked for every second after it changed, and less and less often
+// (up to the cap) while it stays the same: each ask costs both processes a round trip and a render.
+// Connection events arrive as script calls and ask at once, so only reachability waits for the pace.
 const RUNTIME_EVERY_MS = 1000;
-const RUNTIME_HIDDEN_EVERY_MS = 3000;
+const RUNTIME_QUIET_MAX_MS = 5000;
+const RUNTIME_HIDDEN_EVERY_MS = 10000;
 const RUNTIME_SOON_MS = 150;
 const FONT_WAIT_MS = 1500;
 const PENDING_LINES_PER_TAB = 50;
@@ -60,6 +64,8 @@ export class App {
     this._runtimeInFlight = false;
     this._runtimeSoon = null;
     this._runtimeFailures = 0;
+    this._runtimeSeen = null; // the last state, as text, to tell whether anything changed
+    this._runtimeUnchanged = 0; // answers in a row that changed nothing
     this._started = false;
   }
 
@@ -151,7 +157,8 @@ export class App {
 
   async _runtimeLoop() {
     for (;;) {
-      await new Promise((r) => setTimeout(r, document.hidden ? RUNTIME_HIDDEN_EVERY_MS : RUNTIME_EVERY_MS));
+      const quiet = Math.min(RUNTIME_EVERY_MS * 2 ** this._runtimeUnchanged, RUNTIME_QUIET_MAX_MS);
+      await new Promise((r) => setTimeout(r, document.hidden ? RUNTIME_HIDDEN_EVERY_MS : quiet));
       await this.refreshRuntime();
     }
   }
@@ -170,6 +177,9 @@ export class App {
     const epoch = this.epoch;
     try {
       const state = await call('get_runtime_state');
+      const seen = canonicalJson(state);
+      this._runtimeUnchanged = seen === this._runtimeSeen ? this._runtimeUnchanged + 1 : 0;
+      this._runtimeSeen = seen;
       const structural = epoch === this.epoch && this.mutating === 0;
       this.applyRuntimeState(state, { structural, adoptActive: initial });
       this._runtimeFailures = 0;
@@ -246,17 +256,14 @@ export class App {
     tab.view.setTabId(tab.id);
     if (this.geometry) tab.view.resizeTo(this.geometry.cols, this.geometry.rows);
     tab.input = new InputQueue((text) => call('send_input', tab.id, text), {
-      onResult: () => tab.poller.wake(),
       onError: (err) => toastError(`輸入沒有送出：${message(err)}`),
     });
     tab.sizer = new LatestOnly(({ rows, cols }) => call('resize_pty', tab.id, rows, cols));
-    tab.poller = new DrainPoller({
-      fetch: async () => {
-        const text = await call('drain_terminal', tab.id);
-        return typeof text === 'string' ? text : '';
-      },
-      sink: (text) => tab.view.write(text),
-      state: () => ({ active: this.activeTabId === tab.id, hidden: document.hidden }),
+    tab.drain = new DrainLoop({
+      fetch: (waitMs) => call('drain_terminal', tab.id, waitMs),
+      write: (text) => tab.view.write(text),
+      line: ([text, isError]) => tab.view.status(text, isError),
+      ended: () => !tab.alive,
     });
     this.tabs.set(tab.id, tab);
     const early = this.pendingLines.get(tab.id);
@@ -265,14 +272,14 @@ export class App {
       for (const [text, isError] of early) tab.view.status(text, isError);
     }
     if (this.pendingConnected.delete(tab.id)) tab.connected = true;
-    tab.poller.start();
+    tab.drain.start();
     if (kept) tab.view.status('─── 重新連線 ───', false);
     this._refreshReading(tab);
     return tab;
   }
 
   _removeTab(tab, { keepView = false } = {}) {
-    tab.poller.stop();
+    tab.drain.stop();
     tab.input.close();
     if (!keepView) tab.view.dispose();
     this.tabs.delete(tab.id);
@@ -289,7 +296,6 @@ export class App {
     next.view.show();
     if (wasHidden) {
       this.fitActive();
-      next.poller.wake();
       this._refreshReading(next);
       if (!this.editor.isOpen && !isConfirmOpen()) next.view.focus();
     }
@@ -396,7 +402,6 @@ export class App {
 
   _typed(tab, data) {
     tab.input.push(data);
-    tab.poller.wake();
   }
 
   _terminalKey(tab, event) {
@@ -448,8 +453,7 @@ export class App {
   onTerminalInfo(tabId, text, isError) {
     const tab = this.tabs.get(tabId);
     if (tab) {
-      tab.view.status(text, isError);
-      tab.poller.wake();
+      tab.drain.status([text, isError]);
     } else {
       // A line can arrive before the answer that announced its tab has been handled.
       if (!this.pendingLines.has(tabId)) {
@@ -473,7 +477,6 @@ export class App {
     // The connection asked for 80 × 24; the real size follows at once.
     if (tab.id === this.activeTabId) this.fitActive();
     else if (this.geometry) tab.sizer.push(this.geometry);
-    tab.poller.wake();
     this.render();
     this.requestRuntimeSoon();
   }
@@ -504,5 +507,11 @@ export class App {
   terminalText(tabId) {
     const tab = this.tabs.get(tabId);
     return tab ? tab.view.text() : null;
+  }
+
+  // For UI tests and the window benchmark: a tab's xterm.js terminal.
+  xterm(tabId) {
+    const tab = this.tabs.get(tabId);
+    return tab ? tab.view.term : null;
   }
 }

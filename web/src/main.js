@@ -21,6 +21,7 @@ window.veltaroTest = Object.freeze({
   terminalText: (tabId) => app.terminalText(String(tabId)),
   activeTab: () => app.activeTabId,
   tabIds: () => [...app.order],
+  xterm: (tabId) => app.xterm(String(tabId)),
 });
 
 app.start().catch((err) => {

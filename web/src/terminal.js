@@ -42,9 +42,10 @@ export const TERMINAL_THEME = {
   brightWhite: '#f1f3f7',
 };
 
-// Output is handed to xterm.js in pieces and each piece waits for xterm's write callback, so a
-// large drain never sits in the parser as one block and the page keeps answering input.
-const WRITE_PIECE_CHARS = 32 * 1024;
+// Output is handed to xterm.js in pieces, all at once: xterm.js parses queued pieces back to back
+// and yields to the page between pieces every few milliseconds, so a large drain neither waits
+// for timers between pieces nor holds up clicks and keys while it is parsed.
+const WRITE_PIECE_CHARS = 64 * 1024;
 
 function pieces(text) {
   if (text.length <= WRITE_PIECE_CHARS) return [text];
@@ -60,14 +61,20 @@ function pieces(text) {
   return out;
 }
 
+// The cursor blinks while the terminal is in use and rests once nothing was typed or shown for a
+// while, as GTK's own text cursors do: every blink costs the page a drawn frame.
+const BLINK_FOR_MS = 10000;
+
 export class TerminalView {
   constructor(parent, { onData, onKey, onOpenLink }) {
     this.element = el('div', { class: 'terminal-view', hidden: true, dataset: { testid: 'terminal' } });
     parent.appendChild(this.element);
     this._opened = false;
     this._disposed = false;
-    this._pendingWrite = null;
-    this._chain = Promise.resolve();
+    this._unparsed = new Set(); // resolvers of writes xterm.js has not finished
+    this._parsed = Promise.resolve(); // settles once everything handed over so far is parsed
+    this._queue = Promise.resolve(); // writes waiting behind a status line
+    this._queued = 0;
     this.term = new Terminal({
       fontFamily: TERMINAL_FONT,
       fontSize: 14,
@@ -89,7 +96,12 @@ export class TerminalView {
     this.fitAddon = new FitAddon();
     this.term.loadAddon(this.fitAddon);
     this._handlers = { onData, onKey };
-    this.term.onData((data) => this._handlers.onData(data));
+    this._blinkTimer = null;
+    this._stirred();
+    this.term.onData((data) => {
+      this._stirred();
+      this._handlers.onData(data);
+    });
     this.term.attachCustomKeyEventHandler((event) => this._handlers.onKey(event) !== false);
     this.term.registerLinkProvider({
       provideLinks: (lineNumber, callback) => {
@@ -154,37 +166,64 @@ export class TerminalView {
   }
 
   focus() {
-    if (this._opened && !this._disposed) this.term.focus();
-  }
-
-  // Settles once xterm.js has taken the text in: the caller's back pressure.
-  write(text) {
-    const run = () => this._writeNow(text);
-    this._chain = this._chain.then(run, run);
-    return this._chain;
-  }
-
-  status(message, isError) {
-    const run = () => {
-      if (this._disposed) return undefined;
-      const atLineStart = this.term.buffer.active.cursorX === 0;
-      return this._writeNow(formatStatusLine(message, isError, atLineStart));
-    };
-    this._chain = this._chain.then(run, run);
-    return this._chain;
-  }
-
-  async _writeNow(text) {
-    for (const piece of pieces(text)) {
-      if (this._disposed) return;
-      await new Promise((resolve) => {
-        this._pendingWrite = resolve;
-        this.term.write(piece, () => {
-          this._pendingWrite = null;
-          resolve();
-        });
-      });
+    if (this._opened && !this._disposed) {
+      this._stirred();
+      this.term.focus();
     }
+  }
+
+  _stirred() {
+    if (!this.term.options.cursorBlink) this.term.options.cursorBlink = true;
+    clearTimeout(this._blinkTimer);
+    this._blinkTimer = setTimeout(() => {
+      if (!this._disposed) this.term.options.cursorBlink = false;
+    }, BLINK_FOR_MS);
+  }
+
+  // Settles once xterm.js has parsed the text: the caller's back pressure. Text goes straight to
+  // xterm.js unless a status line before it still waits for its place.
+  write(text) {
+    if (this._queued === 0) return this._handOver(text);
+    return this._enqueue(() => ({ parsed: this._handOver(text) }));
+  }
+
+  // A status line starts on a line of its own, which only the text parsed before it can tell.
+  status(message, isError) {
+    return this._enqueue(async () => {
+      await this._parsed;
+      if (this._disposed) return { parsed: undefined };
+      const atLineStart = this.term.buffer.active.cursorX === 0;
+      return { parsed: this._handOver(formatStatusLine(message, isError, atLineStart)) };
+    });
+  }
+
+  // Runs `handOver` once everything queued before it has been handed to xterm.js. It returns
+  // (or resolves with) { parsed }: the queue moves on at once, the caller waits for the parse.
+  _enqueue(handOver) {
+    this._queued += 1;
+    const step = this._queue.then(handOver);
+    const next = () => {
+      this._queued -= 1;
+    };
+    this._queue = step.then(next, next);
+    return step.then((r) => r.parsed);
+  }
+
+  _handOver(text) {
+    if (this._disposed) return Promise.resolve();
+    this._stirred();
+    const parts = pieces(text);
+    const parsed = new Promise((resolve) => {
+      this._unparsed.add(resolve);
+      const last = parts.length - 1;
+      for (let i = 0; i < last; i += 1) this.term.write(parts[i]);
+      this.term.write(parts[last], () => {
+        this._unparsed.delete(resolve);
+        resolve();
+      });
+    });
+    this._parsed = parsed;
+    return parsed;
   }
 
   hasSelection() {
@@ -216,7 +255,9 @@ export class TerminalView {
   dispose() {
     if (this._disposed) return;
     this._disposed = true;
-    if (this._pendingWrite) this._pendingWrite();
+    clearTimeout(this._blinkTimer);
+    for (const resolve of this._unparsed) resolve();
+    this._unparsed.clear();
     this.term.dispose();
     this.element.remove();
   }

@@ -1,7 +1,8 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { InputQueue, LatestOnly } from '../src/inputQueue.js';
-import { DrainPoller, POLL, nextDelay } from '../src/poller.js';
+import { DRAIN, DrainLoop } from '../src/drainLoop.js';
+import { makeTimers } from '../src/hiddenTimers.js';
 
 function deferred() {
   let resolve;
@@ -85,120 +86,131 @@ test('sizes: piled-up sizes collapse into the newest', async () => {
   assert.deepEqual(sent, [1, 3]);
 });
 
-// Timers under the test's control: run() fires the next timer due.
-function fakeTimers() {
-  let now = 0;
-  let seq = 0;
-  const timers = new Map();
-  return {
-    setTimeout(fn, ms) {
-      seq += 1;
-      timers.set(seq, { fn, at: now + ms });
-      return seq;
+// A drain loop over a scripted back end: each fetch waits until the test answers it, and each
+// write waits until the test says xterm.js has parsed it.
+function drainRig({ ended = () => false } = {}) {
+  const rig = { fetches: [], writes: [], log: [], timers: [] };
+  rig.loop = new DrainLoop({
+    fetch: (waitMs) => {
+      const d = deferred();
+      rig.fetches.push({ waitMs, answer: d.resolve, fail: d.reject });
+      return d.promise;
     },
-    clearTimeout(id) {
-      timers.delete(id);
+    write: (text) => {
+      const d = deferred();
+      rig.log.push(text);
+      rig.writes.push(d);
+      return d.promise;
     },
-    pendingDelays() {
-      return [...timers.values()].map((t) => t.at - now);
+    line: (entry) => rig.log.push(`[${entry}]`),
+    ended,
+    onError: () => {},
+    timers: {
+      setTimeout: (fn, ms) => rig.timers.push({ fn, ms }),
     },
-    async run() {
-      const [id, t] = [...timers.entries()].sort((a, b) => a[1].at - b[1].at)[0] || [];
-      if (!t) return false;
-      timers.delete(id);
-      now = t.at;
-      t.fn();
-      await flush();
-      return true;
-    },
-    get now() {
-      return now;
-    },
+  });
+  rig.answer = async (text) => {
+    rig.fetches.at(-1).answer(text);
+    await flush();
   };
+  return rig;
 }
 
-test('polling: idle tabs slow down to their cap; output and wake-ups make them quick', async () => {
-  const timers = fakeTimers();
-  const answers = [];
-  let active = false;
-  const poller = new DrainPoller({
-    fetch: async () => answers.shift() || '',
-    sink: async () => {},
-    state: () => ({ active, hidden: false }),
-    timers,
-  });
-  poller.start();
-  const delays = [];
-  for (let i = 0; i < 12; i += 1) {
-    await timers.run();
-    delays.push(poller.delayMs);
-  }
-  assert.equal(delays[0], POLL.firstIdleMs);
-  assert.ok(delays.every((d, i) => i === 0 || d >= delays[i - 1]), `never faster while idle: ${delays}`);
-  assert.equal(delays.at(-1), POLL.backgroundMaxMs);
+test('drain loop: long polls back to back, fetched ahead of the parse, never a timer', async () => {
+  const rig = drainRig();
+  rig.loop.start();
+  assert.equal(rig.fetches.length, 1);
+  assert.equal(rig.fetches[0].waitMs, DRAIN.waitMs);
+  await rig.answer('');
+  assert.equal(rig.fetches.length, 2, 'an empty answer asks again at once');
 
-  answers.push('output');
-  poller.wake();
-  assert.deepEqual(timers.pendingDelays(), [0]);
-  await timers.run();
-  assert.equal(poller.delayMs, POLL.flowingMs);
-  active = true;
-  for (let i = 0; i < 12; i += 1) await timers.run();
-  assert.equal(poller.delayMs, POLL.activeMaxMs);
-  poller.stop();
-  assert.deepEqual(timers.pendingDelays(), []);
-});
-
-test('polling: never two fetches at once, and no new fetch before the text is written', async () => {
-  const timers = fakeTimers();
-  let fetches = 0;
-  let writing = null;
-  const poller = new DrainPoller({
-    fetch: async () => {
-      fetches += 1;
-      return 'x'.repeat(10);
-    },
-    sink: () => {
-      writing = deferred();
-      return writing.promise;
-    },
-    state: () => ({ active: true, hidden: false }),
-    timers,
-  });
-  poller.start();
-  await timers.run();
-  assert.equal(fetches, 1);
-  // Wake-ups while xterm.js is still writing must not start another fetch.
-  poller.wake();
-  poller.wake();
-  while (await timers.run());
-  assert.equal(fetches, 1);
-  writing.resolve();
+  await rig.answer('a');
+  assert.deepEqual(rig.log, ['a']);
+  assert.equal(rig.fetches.length, 3, 'the next drain is fetched while "a" is parsed');
+  await rig.answer('b');
+  assert.deepEqual(rig.log, ['a', 'b'], 'handed to xterm.js behind "a"');
+  assert.equal(rig.fetches.length, 4, 'two answers may wait to be parsed while the next is fetched');
+  await rig.answer('c');
+  assert.equal(rig.fetches.length, 4, 'no fourth answer while "a" is still unparsed');
+  rig.writes[0].resolve();
   await flush();
-  await timers.run();
-  assert.equal(fetches, 2);
-  poller.stop();
+  assert.equal(rig.fetches.length, 5);
+  assert.deepEqual(rig.timers, []);
+  rig.loop.stop();
+  await rig.answer('late');
+  assert.deepEqual(rig.log, ['a', 'b', 'c'], 'nothing is written after stop');
 });
 
-test('polling: a failing fetch backs off instead of spinning', async () => {
-  const timers = fakeTimers();
-  const poller = new DrainPoller({
-    fetch: async () => {
-      throw new Error('no bridge');
-    },
-    sink: async () => {},
-    state: () => ({ active: true, hidden: false }),
-    timers,
-    onError: () => {},
+test('drain loop: a status line comes after the output that preceded it, the end line last', async () => {
+  let ended = false;
+  const rig = drainRig({ ended: () => ended });
+  rig.loop.start();
+  // The line arrives while a drain is waiting: output the back end held before the line can only
+  // come with the drain after it, which is asked without waiting.
+  rig.loop.status('reconnected');
+  await rig.answer('before-1');
+  assert.deepEqual(rig.log, ['before-1']);
+  assert.equal(rig.fetches.at(-1).waitMs, 0);
+  await rig.answer('before-2');
+  assert.deepEqual(rig.log, ['before-1', 'before-2', '[reconnected]']);
+  rig.writes.forEach((w) => w.resolve());
+  await flush();
+
+  await rig.answer('tail');
+  rig.writes.forEach((w) => w.resolve());
+  await flush();
+  ended = true;
+  rig.loop.status('ended');
+  await rig.answer('more tail');
+  rig.writes.forEach((w) => w.resolve());
+  await flush();
+  await rig.answer('');
+  rig.writes.forEach((w) => w.resolve());
+  await flush();
+  assert.deepEqual(rig.log.slice(-3), ['tail', 'more tail', '[ended]']);
+  const asked = rig.fetches.length;
+  await rig.answer('');
+  assert.equal(rig.fetches.length, asked, 'an ended tab whose last drain was empty is not asked again');
+  // A line for the ended tab (a reconnect notice, say) is still written, after one more drain.
+  rig.loop.status('again');
+  assert.equal(rig.fetches.length, asked + 1);
+  await rig.answer('');
+  assert.equal(rig.log.at(-1), '[again]');
+});
+
+test('drain loop: a failing fetch waits before it asks again; stop writes the lines held back', async () => {
+  const rig = drainRig();
+  rig.loop.start();
+  rig.fetches[0].fail(new Error('no bridge'));
+  await flush();
+  assert.deepEqual(rig.timers.map((t) => t.ms), [DRAIN.retryMs]);
+  assert.equal(rig.fetches.length, 1);
+  rig.timers[0].fn();
+  await flush();
+  assert.equal(rig.fetches.length, 2);
+  rig.loop.status('closing');
+  rig.loop.stop();
+  assert.deepEqual(rig.log, ['[closing]']);
+});
+
+test('xterm.js timers: zero-delay turns skip the browser timers only while the page is hidden', async () => {
+  let hidden = false;
+  const browser = [];
+  const { setTimeout: later, clearTimeout: cancel } = makeTimers(() => hidden, {
+    setTimeout: (fn, ms) => browser.push({ fn, ms }),
+    clearTimeout: () => {},
   });
-  poller.start();
-  await timers.run();
-  assert.equal(poller.delayMs, POLL.errorMs);
-  poller.stop();
-});
-
-test('poll pace: hidden windows poll slowest', () => {
-  assert.equal(nextDelay(1e9, false, { active: true, hidden: true }), POLL.hiddenMaxMs);
-  assert.equal(nextDelay(0, false, { active: false, hidden: false }), POLL.firstIdleMs);
-  assert.equal(nextDelay(500, true, { active: false, hidden: true }), POLL.flowingMs);
+  later(() => {}, 0);
+  assert.equal(browser.length, 1, 'on screen the browser schedules it');
+  hidden = true;
+  later(() => {}, 250);
+  assert.equal(browser.length, 2, 'a real delay stays with the browser');
+  const ran = [];
+  later((x) => ran.push(x), 0, 'first');
+  later((x) => ran.push(x));
+  cancel(later((x) => ran.push(x), 0, 'cancelled'));
+  for (let i = 0; i < 200 && ran.length < 2; i += 1) await new Promise((r) => globalThis.setTimeout(r, 10));
+  await new Promise((r) => globalThis.setTimeout(r, 20));
+  assert.deepEqual(ran, ['first', undefined]);
+  assert.equal(browser.length, 2);
 });

@@ -2,6 +2,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { formatStatusLine, sanitizeLine } from '../src/statusLine.js';
 import { findUrls, isOpenableUrl } from '../src/links.js';
+import { canonicalJson } from '../src/values.js';
 
 test('status lines cannot carry escape sequences into the terminal', () => {
   const line = formatStatusLine('連線失敗：\x1b[2J\x1b]0;owned\x07 bye\u009b', true, true);
@@ -30,4 +31,12 @@ test('addresses in terminal text', () => {
   assert.ok(isOpenableUrl('HTTPS://EXAMPLE.COM'));
   assert.ok(!isOpenableUrl('file:///tmp/x'));
   assert.ok(!isOpenableUrl('https://a b'));
+});
+
+test('state compared as canonical JSON: key order does not count, values do', () => {
+  const a = { tabs: [{ id: '1', alive: true }], status: { x: 'online' }, active: null };
+  const b = { active: null, status: { x: 'online' }, tabs: [{ alive: true, id: '1' }] };
+  assert.equal(canonicalJson(a), canonicalJson(b));
+  assert.notEqual(canonicalJson(a), canonicalJson({ ...b, tabs: [{ alive: false, id: '1' }] }));
+  assert.notEqual(canonicalJson({ x: [1, 2] }), canonicalJson({ x: [2, 1] }));
 });

@@ -1,0 +1,98 @@
+"""What the window benchmarks share: a private Xvfb, the application under WebKitWebDriver, and
+the processes (application and web process) of one run."""
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "ui"))
+from webdriver import Driver  # noqa: E402
+
+TICK = os.sysconf("SC_CLK_TCK")
+
+
+class Xvfb:
+    def __init__(self):
+        for number in range(200, 260):
+            if not os.path.exists(f"/tmp/.X11-unix/X{number}") and not os.path.exists(f"/tmp/.X{number}-lock"):
+                self.display = f":{number}"
+                break
+        self.proc = subprocess.Popen(["Xvfb", self.display, "-screen", "0", "1400x900x24", "-nolisten", "tcp"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 15
+        while not os.path.exists(f"/tmp/.X11-unix/X{self.display[1:]}"):
+            if time.monotonic() > deadline or self.proc.poll() is not None:
+                raise RuntimeError("Xvfb did not start")
+            time.sleep(0.1)
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+
+
+class App:
+    """The application with a private data directory, started through WebKitWebDriver."""
+
+    def __init__(self, binary, display, bus="disabled:"):
+        self.home = tempfile.mkdtemp(prefix="veltaro-bench-")
+        self.env = dict(os.environ, DISPLAY=display, HOME=self.home, XDG_DATA_HOME=self.home,
+                        DBUS_SESSION_BUS_ADDRESS=bus)
+        self.started = time.monotonic()
+        self.driver = Driver(binary, self.env)
+        self.driver.wait_until("return !!window.veltaro && !!window.veltaroTest", interval=0.01, timeout=60)
+
+    def processes(self):
+        """(application pid, web process pids) of this run."""
+        app, web = None, []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/environ", "rb") as f:
+                    if f"XDG_DATA_HOME={self.home}".encode() not in f.read().split(b"\0"):
+                        continue
+                with open(f"/proc/{pid}/comm") as f:
+                    comm = f.read().strip()
+            except OSError:
+                continue
+            if comm == "veltaro":
+                app = int(pid)
+            elif comm.startswith("WebKitWebProces"):
+                web.append(int(pid))
+        return app, web
+
+    def cpu_seconds(self):
+        app, web = self.processes()
+        return sum(cpu_seconds(p) for p in [app, *web] if p)
+
+    def open_raw_tab(self, name, port):
+        d = self.driver
+        sid = d.call("save_session", {"name": name, "protocol": "raw", "host": "127.0.0.1", "port": port})["id"]
+        tab = d.call("connect_session", sid)["tab_id"]
+        d.wait_until("return window.veltaroTest.tabIds().includes(arguments[0]);", tab, timeout=30)
+        return tab
+
+    def quit(self):
+        self.driver.quit()
+
+
+def cpu_seconds(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+    except OSError:
+        return 0.0
+    return (int(fields[11]) + int(fields[12])) / TICK
+
+
+def rss_mb(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) / 1024
+    return 0.0
+
+
+def median_line(name, values, fmt="{:.2f}"):
+    return (f"{name}: median " + fmt.format(statistics.median(values)) + " (runs: "
+            + ", ".join(fmt.format(v) for v in values) + ")")
