@@ -34,6 +34,8 @@ using common::Json;
 // nothing of the SSH library.
 using AlgorithmPrefs = std::map<std::string, std::vector<std::string>>;
 
+struct TelnetStart;
+
 // A usable key path, or the reason there is none: exactly one of the two is set.
 struct KeyPreparation {
   std::optional<std::filesystem::path> path;
@@ -132,6 +134,13 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   void _start_ssh(const std::string& tab_id);
   void _start_raw_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
   void _socket_reader_loop(const std::string& tab_id, Slot kind);
+
+  // --- Telnet tabs, plain and with COM port control ---
+  void _start_telnet_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
+  void _start_telnet_serial_impl(const std::string& tab_id, const SessionPtr& sess,
+                                 const TabPtr& tab);
+  // Announces, connects and starts the reader; reports a failure in the tab. Never throws.
+  void start_telnet_tab(const std::string& tab_id, const TabPtr& tab, const TelnetStart& start);
 
   // --- SSH-2 tabs ---
   void _start_ssh_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);

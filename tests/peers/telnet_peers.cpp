@@ -1,6 +1,9 @@
 #include "telnet_peers.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -117,6 +120,31 @@ PtyPair::PtyPair() {
 
 std::string PtyPair::stty() const {
   return run_tool({"/bin/stty", "-F", device().string(), "-a"});
+}
+
+FarEnd::FarEnd(const fs::path& path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+  if (fd_ < 0) throw std::runtime_error("cannot open " + path.string());
+}
+
+FarEnd::~FarEnd() {
+  ::close(fd_);
+}
+
+bool FarEnd::write_all(std::string_view bytes) {
+  return ::write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+}
+
+std::string FarEnd::read_until_size(std::size_t size, std::chrono::milliseconds timeout) {
+  std::string got;
+  const auto deadline = Clock::now() + timeout;
+  while (got.size() < size && Clock::now() < deadline) {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    char buf[256];
+    const ssize_t n = ::read(fd_, buf, sizeof buf);
+    if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+  }
+  return got;
 }
 
 Ser2net::Ser2net(const fs::path& device) {

@@ -7,10 +7,12 @@
 
 #include "process.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace veltaro::peers {
@@ -57,6 +59,24 @@ class PtyPair {
  private:
   TempDir dir_;
   std::optional<Process> socat_;
+};
+
+// The far end of a PtyPair opened as the serial device's other side.
+class FarEnd {
+ public:
+  // Throws std::runtime_error when the path cannot be opened.
+  explicit FarEnd(const std::filesystem::path& path);
+  ~FarEnd();
+  FarEnd(const FarEnd&) = delete;
+  FarEnd& operator=(const FarEnd&) = delete;
+
+  // Writes all of `bytes`; false when the device refused them.
+  bool write_all(std::string_view bytes);
+  // What arrives until `size` bytes came or `timeout` passed.
+  std::string read_until_size(std::size_t size, std::chrono::milliseconds timeout);
+
+ private:
+  int fd_;
 };
 
 // ser2net 4 offering RFC 2217 on an ephemeral port for the device side of a PtyPair.

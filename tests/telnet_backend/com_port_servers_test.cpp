@@ -4,10 +4,6 @@
 #include "receiver.h"
 #include "telnet_peers.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -40,37 +36,6 @@ bool all_answered(const TelnetBackend& t, std::size_t controls) {
   return false;
 }
 
-// The far end of the pseudo-terminal pair, as the serial device's other side.
-class FarEnd {
- public:
-  explicit FarEnd(const std::filesystem::path& path)
-      : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
-    if (fd_ < 0) throw std::runtime_error("cannot open " + path.string());
-  }
-  ~FarEnd() { ::close(fd_); }
-  FarEnd(const FarEnd&) = delete;
-  FarEnd& operator=(const FarEnd&) = delete;
-
-  void write_all(std::string_view bytes) {
-    ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-  std::string read_until_size(std::size_t size) {
-    std::string got;
-    const auto deadline = Clock::now() + testing::kWait;
-    while (got.size() < size && Clock::now() < deadline) {
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 100) <= 0) continue;
-      char buf[256];
-      const ssize_t n = ::read(fd_, buf, sizeof buf);
-      if (n > 0) got.append(buf, static_cast<std::size_t>(n));
-    }
-    return got;
-  }
-
- private:
-  int fd_;
-};
-
 TEST(ComPortServers, Ser2netAppliesSpeedStopBitsAndFlowAndCarriesBytesBothWays) {
   peers::PtyPair pty;
   peers::Ser2net server(pty.device());
@@ -90,11 +55,11 @@ TEST(ComPortServers, Ser2netAppliesSpeedStopBitsAndFlowAndCarriesBytesBothWays) 
   EXPECT_NE(stty.find(" cstopb"), std::string::npos) << stty;
   EXPECT_NE(stty.find(" crtscts"), std::string::npos) << stty;
 
-  FarEnd far(pty.far_end());
-  far.write_all("from device \xff\x01");
+  peers::FarEnd far(pty.far_end());
+  ASSERT_TRUE(far.write_all("from device \xff\x01"));
   EXPECT_TRUE(received.wait_for_text("from device \xff\x01")) << received.text();
   telnet.send("to device \xff\x02");
-  EXPECT_EQ(far.read_until_size(12), "to device \xff\x02");
+  EXPECT_EQ(far.read_until_size(12, testing::kWait), "to device \xff\x02");
 }
 
 TEST(ComPortServers, Ser2netDefaultsWhenLettersAreUnknown) {
