@@ -1,24 +1,18 @@
 // Telnet tabs, plain and with COM port control (RFC 2217): one transport, two ways to read the
-// session.
+// session. The connection is a StreamConnection: the Telnet transport has the stream surface.
+#include "model/gui/stream_connection.h"
 #include "model/gui/telnet_settings.h"
 #include "model/gui/veltaro_app.h"
 #include "model/transports/telnet_backend/telnet_backend.h"
 
 namespace veltaro::gui {
 
-void VeltaroApp::_start_telnet_impl(const std::string& tab_id, const SessionPtr& sess,
-                                    const TabPtr& tab) {
-  start_telnet_tab(tab_id, tab, telnet_start(*sess));
-}
+namespace {
 
-void VeltaroApp::_start_telnet_serial_impl(const std::string& tab_id, const SessionPtr& sess,
-                                           const TabPtr& tab) {
-  start_telnet_tab(tab_id, tab, telnet_serial_start(*sess));
-}
-
-void VeltaroApp::start_telnet_tab(const std::string& tab_id, const TabPtr& tab,
-                                  const TelnetStart& start) {
-  _push_info(tab_id, start.announce);
+// Announces, connects and hands the connection to the tab; a failure is reported in the tab.
+// Never throws.
+void start_telnet_tab(VeltaroApp& app, const TabPtr& tab, const TelnetStart& start) {
+  app._push_info(tab->id, start.announce);
   std::shared_ptr<common::Decoder> decoder;
   std::shared_ptr<telnet::TelnetBackend> t;
   try {
@@ -35,15 +29,23 @@ void VeltaroApp::start_telnet_tab(const std::string& tab_id, const TabPtr& tab,
     decoder = common::Decoder::create(encoding);
     t->connect();
   } catch (const std::exception& e) {
-    _push_info(tab_id, std::string("連線失敗：") + e.what(), true);
-    tab->alive.store(false);
+    app._push_info(tab->id, std::string("連線失敗：") + e.what(), true);
+    app.mark_ended(*tab);
     if (t) t->close();
     return;
   }
-  if (!store_transport(tab, Slot::telnet, t, std::move(decoder))) return;
-  _push_connected(tab_id);
-  auto self = shared_from_this();
-  spawn_detached([self, tab_id] { self->_socket_reader_loop(tab_id, Slot::telnet); });
+  app.attach_connection(tab, std::make_shared<StreamConnection>(t), std::move(decoder));
+}
+
+}  // namespace
+
+void VeltaroApp::_start_telnet_impl(const std::string&, const SessionPtr& sess, const TabPtr& tab) {
+  start_telnet_tab(*this, tab, telnet_start(*sess));
+}
+
+void VeltaroApp::_start_telnet_serial_impl(const std::string&, const SessionPtr& sess,
+                                           const TabPtr& tab) {
+  start_telnet_tab(*this, tab, telnet_serial_start(*sess));
 }
 
 }  // namespace veltaro::gui

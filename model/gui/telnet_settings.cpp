@@ -1,5 +1,7 @@
 #include "model/gui/telnet_settings.h"
 
+#include "model/gui/tab_fields.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -16,6 +18,11 @@ long long int_or(const common::Json& sess, const char* key, long long fallback) 
   const common::Json* raw = common::member(sess, key);
   const auto value = raw ? common::to_int(*raw) : std::nullopt;
   return value && *value != 0 ? *value : fallback;
+}
+
+// A port that is no number means the default here, as for raw tabs.
+long long port_of(const common::Json& sess) {
+  return session_port(sess, kDefaultPort).value.value_or(kDefaultPort);
 }
 
 bool flag_or(const common::Json& sess, const char* key, bool fallback) {
@@ -67,7 +74,7 @@ telnet::Environment telnet_environment(const common::Json& sess) {
 
 TelnetStart telnet_start(const common::Json& sess) {
   TelnetStart start;
-  start.port = int_or(sess, "port", kDefaultPort);
+  start.port = port_of(sess);
   start.options = common_options(sess, start.port);
   start.options.environment = telnet_environment(sess);
   start.announce =
@@ -77,7 +84,7 @@ TelnetStart telnet_start(const common::Json& sess) {
 
 TelnetStart telnet_serial_start(const common::Json& sess) {
   TelnetStart start;
-  start.port = int_or(sess, "port", kDefaultPort);
+  start.port = port_of(sess);
   start.options = common_options(sess, start.port);
   const long long baud = int_or(sess, "serial_baud", kDefaultBaud);
 

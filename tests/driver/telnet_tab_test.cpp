@@ -2,9 +2,13 @@
 // the lines a tab shows, and input and window sizes going back through the Telnet transport.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <optional>
+#include <thread>
 
 #include "driver_fixture.h"
+#include "numbered_stream.h"
 #include "tcp_peer.h"
 
 namespace veltaro::driver {
@@ -57,6 +61,42 @@ TEST_F(TelnetTabTest, CharactersSplitAcrossSegmentsAndCommandsComeOutWholeThenTh
   t.peer->close();
   EXPECT_TRUE(saw_info(t.tab, kConnectionEnded, false));
   EXPECT_TRUE(wait_until_dead(t.tab));
+}
+
+// A page slower than the server must slow the server down, not lose the middle of the stream.
+TEST_F(TelnetTabTest, SlowlyDrainedStreamArrivesWholeAndInOrder) {
+  constexpr std::size_t kStream = 24u << 20;
+  constexpr std::size_t kPiece = 1u << 20;
+  constexpr std::size_t kLimit = 2'000'000;  // characters a tab holds undrained
+  constexpr std::size_t kReadSize = 4096;    // what one receive may add beyond it
+  start();
+  TcpListener listener;
+  TelnetTab t = open(listener, {{"name", "t"}, {"protocol", "telnet"}});
+  auto sending = std::async(std::launch::async, [&] {
+    for (std::size_t sent = 0; sent < kStream; sent += kPiece) {
+      t.peer->send(numbered_bytes(sent, kPiece));
+    }
+  });
+
+  NumberedChecker checker;
+  std::size_t largest = 0;
+  const auto slow_until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+  while (checker.ok() && checker.received() < kStream &&
+         std::chrono::steady_clock::now() < give_up) {
+    if (std::chrono::steady_clock::now() < slow_until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    const Json got = app().call("drain_terminal", Json::array({t.tab, 1000}));
+    ASSERT_TRUE(got.is_string());
+    const std::string& text = got.get_ref<const std::string&>();
+    largest = std::max(largest, text.size());
+    checker.feed(text);
+  }
+  sending.get();
+  EXPECT_TRUE(checker.ok()) << "stream broken at byte " << checker.bad_offset();
+  EXPECT_EQ(checker.received(), kStream);
+  EXPECT_LE(largest, kLimit + kReadSize);
 }
 
 TEST_F(TelnetTabTest, TypedInputAndWindowSizesGoThroughTheTelnetTransport) {

@@ -3,8 +3,14 @@
 #include "receiver.h"
 #include "tcp_peer.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <future>
 
 namespace veltaro::telnet {
@@ -173,6 +179,43 @@ TEST(TelnetScriptedPeer, PeerClosingEndsRecvWithEmptyBytes) {
   Receiver received(telnet);
   EXPECT_TRUE(received.wait_for_end());
   EXPECT_EQ(received.text(), "bye");
+}
+
+// This process's descriptor of a TCP connection to 127.0.0.1:port, or -1.
+int client_socket_to(std::uint16_t port) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    const int fd = std::stoi(entry.path().filename().string());
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) == 0 &&
+        peer.sin_family == AF_INET && ntohs(peer.sin_port) == port) {
+      return fd;
+    }
+  }
+  return -1;
+}
+
+int socket_option(int fd, int level, int name) {
+  int value = -1;
+  socklen_t len = sizeof value;
+  EXPECT_EQ(::getsockopt(fd, level, name, &value, &len), 0);
+  return value;
+}
+
+// A server that vanishes without a word (cable pulled, host off) must end the tab within about a
+// minute, as a raw tab does.
+TEST(TelnetScriptedPeer, ConnectionProbesAnIdleServerWithTcpKeepAlive) {
+  TcpListener listener;
+  TelnetBackend telnet(options_for(listener));
+  telnet.connect();
+  TcpConnection server = listener.accept();
+  const int fd = client_socket_to(listener.port());
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(socket_option(fd, SOL_SOCKET, SO_KEEPALIVE), 1);
+  EXPECT_EQ(socket_option(fd, IPPROTO_TCP, TCP_KEEPIDLE), 30);
+  EXPECT_EQ(socket_option(fd, IPPROTO_TCP, TCP_KEEPINTVL), 10);
+  EXPECT_EQ(socket_option(fd, IPPROTO_TCP, TCP_KEEPCNT), 3);
 }
 
 }  // namespace
