@@ -115,6 +115,29 @@ TEST_F(TelnetTabTest, TypedInputAndWindowSizesGoThroughTheTelnetTransport) {
   EXPECT_EQ(t.peer->read_until_contains(resized).data, resized);
 }
 
+// passive_telnet and rfc_environ reach the transport: nothing is offered before the server
+// speaks, and the old ENVIRON option uses the swapped codes BSD servers expect.
+TEST_F(TelnetTabTest, PassiveTabWaitsForTheServerAndOldEnvironUsesSwappedCodes) {
+  start();
+  TcpListener listener;
+  TelnetTab t = open(listener,
+                     {{"name", "t"},
+                      {"protocol", "telnet"},
+                      {"passive_telnet", true},
+                      {"rfc_environ", false},
+                      {"username", "u"}},
+                     false);
+  EXPECT_EQ(t.peer->read_all(std::chrono::milliseconds(700)).data, "");
+  t.peer->send("\xff\xfd\x24");  // DO ENVIRON before any word on NEW-ENVIRON
+  t.peer->read_until_contains("\xff\xfc\x24\xff\xfb\x27");
+  EXPECT_TRUE(app().wait_for_script(connected_for(t.tab)));
+  t.peer->send("\xff\xfe\x27");  // DONT NEW-ENVIRON
+  t.peer->read_until_contains("\xff\xfb\x24");
+  t.peer->send("\xff\xfd\x24\xff\xfa\x24\x01\xff\xf0");
+  const std::string is = bytes("\xff\xfa\x24\0\x01USER\0u\xff\xf0");
+  EXPECT_NE(t.peer->read_until_contains(is).data.find(is), std::string::npos);
+}
+
 TEST_F(TelnetTabTest, TelnetSerialTabSendsTheLineSettingsItAnnounces) {
   start();
   TcpListener listener;
