@@ -12,6 +12,7 @@ packages=(
   libssh-dev openssh-server openssh-client dropbear-bin putty-tools python3
   g++-mingw-w64-x86-64-posix wine wine64
   xterm  # the native terminal beside which the window benchmark measures
+  socat inetutils-telnetd ser2net python3-serial clang libclang-rt-14-dev
 )
 
 # The page is bundled with Node.js and npm; the machine image usually has them already.
@@ -27,4 +28,18 @@ if ((${#missing[@]})); then
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# busybox's telnetd applet is only in busybox-static, which conflicts with busybox: the Telnet tests
+# run it from the unpacked package instead of installing it.
+busybox_dir=/usr/local/lib/veltaro-tests/busybox-static
+if [ ! -x "$busybox_dir/bin/busybox" ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  download=$(mktemp -d)
+  chmod 0755 "$download"
+  (cd "$download" && apt-get download -qq busybox-static)
+  $sudo mkdir -p "$busybox_dir"
+  $sudo dpkg-deb -x "$download"/busybox-static_*.deb "$busybox_dir"
+  rm -rf "$download"
 fi

@@ -26,6 +26,8 @@ struct StarterEntry {
 constexpr StarterEntry kStarters[] = {
     {"raw", &VeltaroApp::_start_raw_impl},
     {"ssh", &VeltaroApp::_start_ssh_impl},
+    {"telnet", &VeltaroApp::_start_telnet_impl},
+    {"telnet-serial", &VeltaroApp::_start_telnet_serial_impl},
 };
 
 std::string protocol_key(const Json& sess) {

@@ -153,6 +153,11 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   // until the connection ends; then the end line, and the connection closed.
   void _reader_loop(const std::string& tab_id);
 
+  // --- Telnet tabs, plain and with COM port control ---
+  void _start_telnet_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
+  void _start_telnet_serial_impl(const std::string& tab_id, const SessionPtr& sess,
+                                 const TabPtr& tab);
+
   // --- SSH-2 tabs ---
   void _start_ssh_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
   // The session's algorithm lists over the legacy table when ssh_legacy_compat is on. Never

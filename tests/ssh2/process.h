@@ -34,6 +34,7 @@ class Process {
   // The exit status, or -1 for a signal. Throws when it has not ended within `timeout`.
   int wait(std::chrono::milliseconds timeout);
   bool running();
+  pid_t pid() const noexcept { return pid_; }
   void stop() noexcept;
   // Waits until the children it forked (a server's per-connection processes) have ended, so
   // that stopping it orphans none. Gives up after `timeout`.

@@ -1,0 +1,195 @@
+// A Telnet tab end to end: a local sender writes a stream with an escaped 0xFF (IAC IAC) every
+// 256 bytes, so the reader's command path runs all the time, and this thread drains the tab the
+// way the page does. Beside it, a plain socket reader of the same stream from the same sender.
+#include "bench_support.h"
+#include "model/transports/telnet_backend/telnet_backend.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+namespace veltaro::bench {
+namespace {
+
+using common::Json;
+using namespace std::chrono_literals;
+
+constexpr std::size_t kStreamBytes = 200u << 20;
+constexpr std::size_t kWrite = 64u << 10;
+constexpr std::size_t kIacEvery = 256;
+constexpr auto kGiveUp = 120s;
+
+struct Listener {
+  int fd = -1;
+  int port = 0;
+  Listener() {
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(fd, 4) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+      throw std::runtime_error("cannot listen on 127.0.0.1");
+    }
+    port = ntohs(addr.sin_port);
+  }
+  ~Listener() { ::close(fd); }
+};
+
+// Accepts one connection and writes the stream into it, answering none of the client's offers,
+// as a server that negotiates nothing.
+std::thread start_sender(const Listener& listener, const std::string& block) {
+  return std::thread([fd = listener.fd, &block] {
+    const int conn = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (conn < 0) return;
+    for (std::size_t sent = 0; sent < kStreamBytes;) {
+      const ssize_t n = ::send(conn, block.data(), block.size(), MSG_NOSIGNAL);
+      if (n <= 0) break;
+      sent += static_cast<std::size_t>(n);
+    }
+    // Closing with the client's offers unread would reset the connection and lose the stream's
+    // tail: end our half, then read until the client closes too.
+    ::shutdown(conn, SHUT_WR);
+    char sink[4096];
+    while (::recv(conn, sink, sizeof sink, 0) > 0) {
+    }
+    ::close(conn);
+  });
+}
+
+// Text lines with IAC IAC in place of two characters every kIacEvery bytes.
+const std::string& stream_block() {
+  static const std::string block = [] {
+    std::string b = ascii_text(kWrite).substr(0, kWrite);
+    for (std::size_t i = kIacEvery - 2; i + 1 < b.size(); i += kIacEvery) {
+      b[i] = '\xff';
+      b[i + 1] = '\xff';
+    }
+    return b;
+  }();
+  return block;
+}
+
+int connect_loopback(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<std::uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    throw std::runtime_error("cannot connect to the sender");
+  }
+  return fd;
+}
+
+void BM_PlainSocketReader(benchmark::State& state) {
+  std::size_t got = 0;
+  for (auto _ : state) {
+    Listener listener;
+    std::thread sender = start_sender(listener, stream_block());
+    const int fd = connect_loopback(listener.port);
+    std::string buf(4096, '\0');
+    got = 0;
+    for (;;) {
+      const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    sender.join();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kStreamBytes));
+  state.counters["received_MB"] = static_cast<double>(got) / 1e6;
+}
+
+// The transport alone, to tell its cost from the tab's.
+void BM_TelnetBackendAlone(benchmark::State& state) {
+  std::size_t got = 0;
+  for (auto _ : state) {
+    Listener listener;
+    std::thread sender = start_sender(listener, stream_block());
+    telnet::TelnetOptions options;
+    options.host = "127.0.0.1";
+    options.port = listener.port;
+    telnet::TelnetBackend t(options);
+    t.connect();
+    got = 0;
+    for (std::string data; !(data = t.recv(4096)).empty();) got += data.size();
+    t.close();
+    sender.join();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kStreamBytes));
+  state.counters["received_MB"] = static_cast<double>(got) / 1e6;
+}
+
+void BM_TelnetTabToDrain(benchmark::State& state) {
+  use_temporary_data_dir();
+  auto app = std::make_shared<gui::VeltaroApp>(common::QueueTable{}, common::EventTable{});
+  auto window = std::make_shared<NotingWindow>();
+  app->set_window(window);
+  std::size_t drained = 0;
+  for (auto _ : state) {
+    Listener listener;
+    const std::string sid = app->save_session(
+        Json{{"protocol", "telnet"}, {"host", "127.0.0.1"}, {"port", listener.port}})["id"];
+    const int ended_before = window->ended.load();
+    const int connected_before = window->connected.load();
+    std::thread sender = start_sender(listener, stream_block());
+    const std::string tab = app->connect_session(sid)["tab_id"];
+    // The stream is timed from the connected notice: the tab's connect pause is not throughput.
+    const auto deadline = std::chrono::steady_clock::now() + kGiveUp;
+    while (window->connected.load() == connected_before &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(100us);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    drained = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+      const bool over = window->ended.load() > ended_before;
+      const std::string text = app->drain_terminal(tab);
+      drained += text.size();
+      if (over && text.empty()) break;
+      // Polls like the raw benchmark, so the two figures compare.
+      std::this_thread::sleep_for(1ms);
+    }
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    sender.join();
+    app->close_tab(tab);
+    app->delete_session(sid);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kStreamBytes));
+  // Each escaped pair arrives as one 0xFF, shown as U+FFFD (three bytes of UTF-8): the drained
+  // size is the stream's plus one byte per pair when nothing was lost.
+  state.counters["drained_MB"] = static_cast<double>(drained) / 1e6;
+}
+
+BENCHMARK(BM_PlainSocketReader)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Repetitions(5);
+BENCHMARK(BM_TelnetBackendAlone)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Repetitions(5);
+BENCHMARK(BM_TelnetTabToDrain)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(5);
+
+}  // namespace
+}  // namespace veltaro::bench
+
+BENCHMARK_MAIN();
