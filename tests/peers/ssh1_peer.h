@@ -23,6 +23,27 @@ struct Ssh1ServerOptions {
   std::optional<std::string> version_line;
 };
 
+inline Ssh1ServerOptions ssh1_fault(const std::string& name) {
+  Ssh1ServerOptions o;
+  o.faults = {name};
+  return o;
+}
+inline Ssh1ServerOptions ssh1_version_line(const std::string& line) {
+  Ssh1ServerOptions o;
+  o.version_line = line;
+  return o;
+}
+inline Ssh1ServerOptions ssh1_banner(const std::string& line) {
+  Ssh1ServerOptions o;
+  o.banner = {line};
+  return o;
+}
+inline Ssh1ServerOptions ssh1_shell() {
+  Ssh1ServerOptions o;
+  o.mode = "shell";
+  return o;
+}
+
 class Ssh1Server {
  public:
   explicit Ssh1Server(const Ssh1ServerOptions& options = {});

@@ -209,13 +209,15 @@ class Connection:
     # -- opening --
 
     def serve(self):
+        reason = "done"
         try:
             self.open_and_login()
             Session(self).run()
         except (Closed, OSError, ValueError) as e:
-            self.events("closed", reason=type(e).__name__)
+            reason = type(e).__name__
         finally:
             self.sock.close()
+            self.events("closed", reason=reason)
 
     def open_and_login(self):
         faults = self.opts.fault
