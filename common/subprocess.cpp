@@ -97,6 +97,8 @@ ProcessResult run_process(const std::vector<std::string>& argv, std::chrono::mil
   ::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
   ::posix_spawn_file_actions_adddup2(actions.get(), out.write_end(), 1);
   ::posix_spawn_file_actions_adddup2(actions.get(), err.write_end(), 2);
+  // Whatever another thread opened without close-on-exec (a library's socket, say) stays here.
+  ::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3);
 
   std::vector<char*> args;
   args.reserve(argv.size() + 1);

@@ -16,7 +16,8 @@ struct ProcessResult {
 };
 
 // Runs argv[0] (a path, not looked up on PATH) with the remaining arguments, standard input
-// from /dev/null, and waits at most `timeout`. Throws std::runtime_error when the program cannot
+// from /dev/null and no other descriptor than the three standard ones, and waits at most
+// `timeout`. Throws std::runtime_error when the program cannot
 // be started or runs longer than `timeout` (it is then killed and reaped first).
 ProcessResult run_process(const std::vector<std::string>& argv, std::chrono::milliseconds timeout);
 

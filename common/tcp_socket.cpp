@@ -28,6 +28,17 @@ int remaining_ms(Clock::time_point deadline) {
   return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
 
+void enable_keepalive(int fd) noexcept {
+  const int on = 1;
+  const int idle = static_cast<int>(kKeepAliveIdle.count());
+  const int interval = static_cast<int>(kKeepAliveInterval.count());
+  const int probes = kKeepAliveProbes;
+  ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+}
+
 // One attempt on one address; returns the connected descriptor or -1 with `err` set.
 int try_connect(const addrinfo& ai, Clock::time_point deadline, int& err) {
   const int fd =
@@ -61,6 +72,7 @@ int try_connect(const addrinfo& ai, Clock::time_point deadline, int& err) {
   ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   const int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  enable_keepalive(fd);
   return fd;
 }
 
@@ -92,6 +104,12 @@ TcpSocket TcpSocket::connect(const std::string& host, int port, std::chrono::mil
 
 TcpSocket::~TcpSocket() {
   if (fd_ >= 0) ::close(fd_);
+}
+
+int TcpSocket::release() noexcept {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
 }
 
 std::string TcpSocket::recv(std::size_t max_bytes) {

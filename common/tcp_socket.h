@@ -12,9 +12,17 @@
 
 namespace veltaro::common {
 
+// TCP keep-alive of connected sockets: first probe after this long idle, then probes this far
+// apart, and the connection fails after this many unanswered probes.
+inline constexpr std::chrono::seconds kKeepAliveIdle{30};
+inline constexpr std::chrono::seconds kKeepAliveInterval{10};
+inline constexpr int kKeepAliveProbes = 3;
+
 class TcpSocket {
  public:
   // Resolves `host` and connects to the first address that answers within `timeout` in total.
+  // The socket is close-on-exec and has TCP keep-alive on (kKeepAlive*), so a peer that
+  // vanishes without a word ends the connection within about a minute instead of never.
   // Throws std::runtime_error with the reason ("Connection refused", "timed out", ...).
   static TcpSocket connect(const std::string& host, int port, std::chrono::milliseconds timeout);
 
@@ -42,6 +50,8 @@ class TcpSocket {
   bool is_shut_down() const noexcept { return shut_.load(); }
 
   int fd() const noexcept { return fd_; }
+  // Gives up the descriptor (the caller closes it from now on); -1 when there is none.
+  int release() noexcept;
 
  private:
   int fd_;

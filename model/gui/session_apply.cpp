@@ -21,7 +21,7 @@ const Json& value_or_null(const Json& rec, const char* key) {
 
 // Every empty value (absent, null, false, 0, "", []) counts as one and the same.
 bool connection_fields_differ(const Json& old_rec, const Json& new_rec) {
-  for (const char* key : VeltaroApp::_CONN_LEVEL_KEYS) {
+  for (const char* key : VeltaroApp::CONN_LEVEL_KEYS) {
     const Json& a = value_or_null(old_rec, key);
     const Json& b = value_or_null(new_rec, key);
     if (!common::truthy(a) && !common::truthy(b)) continue;

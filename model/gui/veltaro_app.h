@@ -44,29 +44,29 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
  public:
   static constexpr const char* APP_NAME = "Veltaro";
   // Fields that only take effect on a new connection.
-  static constexpr std::array<const char*, 22> _CONN_LEVEL_KEYS = {"protocol",
-                                                                   "host",
-                                                                   "port",
-                                                                   "username",
-                                                                   "password",
-                                                                   "private_key",
-                                                                   "compression",
-                                                                   "agent_forwarding",
-                                                                   "ip_version",
-                                                                   "ssh_version",
-                                                                   "ssh_legacy_compat",
-                                                                   "ssh_kex",
-                                                                   "ssh_ciphers",
-                                                                   "ssh_macs",
-                                                                   "ssh_keys",
-                                                                   "serial_bits",
-                                                                   "serial_parity",
-                                                                   "serial_stop",
-                                                                   "serial_flow",
-                                                                   "serial_baud",
-                                                                   "terminal_type",
-                                                                   "port_forwards"};
-  static constexpr std::array<const char*, 2> _CLAUDE_TOGGLEABLE_FLAGS = {"lfhascr", "crhaslf"};
+  static constexpr std::array<const char*, 22> CONN_LEVEL_KEYS = {"protocol",
+                                                                  "host",
+                                                                  "port",
+                                                                  "username",
+                                                                  "password",
+                                                                  "private_key",
+                                                                  "compression",
+                                                                  "agent_forwarding",
+                                                                  "ip_version",
+                                                                  "ssh_version",
+                                                                  "ssh_legacy_compat",
+                                                                  "ssh_kex",
+                                                                  "ssh_ciphers",
+                                                                  "ssh_macs",
+                                                                  "ssh_keys",
+                                                                  "serial_bits",
+                                                                  "serial_parity",
+                                                                  "serial_stop",
+                                                                  "serial_flow",
+                                                                  "serial_baud",
+                                                                  "terminal_type",
+                                                                  "port_forwards"};
+  static constexpr std::array<const char*, 2> CLAUDE_TOGGLEABLE_FLAGS = {"lfhascr", "crhaslf"};
 
   // Creates the data directory, loads sessions and settings, looks for the key generator.
   // Throws only when the data directory cannot be created.

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace veltaro::common {
 namespace {
@@ -22,6 +24,20 @@ TEST(RunProcess, arguments_reach_the_program_unchanged_and_both_streams_are_capt
   EXPECT_EQ(r.standard_error, std::string(200000, 'e'));
 
   EXPECT_EQ(run_process({"/bin/echo", "a b", "$HOME", "*"}, 10s).standard_output, "a b $HOME *\n");
+}
+
+TEST(RunProcess, the_program_gets_no_descriptor_beyond_the_standard_three) {
+  // As a library's socket would be, opened by another thread without close-on-exec.
+  const int stray = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(stray, 3);
+  const ProcessResult r =
+      run_process({"/usr/bin/perl", "-e",
+                   "use POSIX; print join(' ', grep { my $d = POSIX::dup($_); defined $d && "
+                   "defined POSIX::close($d) } 3 .. 1023)"},
+                  10s);
+  ::close(stray);
+  EXPECT_EQ(r.exit_code, 0) << r.standard_error;
+  EXPECT_EQ(r.standard_output, "") << "descriptors open in the child";
 }
 
 TEST(RunProcess, a_program_that_cannot_start_is_an_error) {

@@ -89,6 +89,12 @@ class EchoPeer {
   std::thread acceptor_;
 };
 
+std::size_t open_descriptors(pid_t pid) {
+  const auto dir = std::filesystem::path("/proc") / std::to_string(pid) / "fd";
+  return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir),
+                                                std::filesystem::directory_iterator()));
+}
+
 std::set<std::filesystem::path> temp_key_files() {
   std::set<std::filesystem::path> found;
   for (const auto& entry :
@@ -364,6 +370,25 @@ TEST_F(SshTabTest, local_forward_carries_ten_megabytes_both_ways_and_closes_with
     std::this_thread::sleep_for(Ms(50));
   }
   EXPECT_TRUE(port_refuses(listen_port)) << "the listener outlived its tab";
+}
+
+TEST_F(SshTabTest, refused_forwarded_connections_release_everything_while_the_tab_lives) {
+  const int listen_port = peers::refused_port();
+  const std::string spec =
+      std::to_string(listen_port) + ":127.0.0.1:" + std::to_string(peers::refused_port());
+  const std::string tab = open_ssh(
+      {{"password", st::kTestPassword}, {"port_forwards", {{{"type", "L"}, {"spec", spec}}}}});
+  ASSERT_TRUE(connected(tab));
+  const auto refused = [&] { return connect_local(listen_port).read_all(kConnectWait).eof; };
+  ASSERT_TRUE(refused());
+  const std::size_t baseline = open_descriptors(app().pid());
+  for (int i = 0; i < 200; ++i) ASSERT_TRUE(refused()) << "connection " << i;
+  const auto deadline = std::chrono::steady_clock::now() + kEventWait;
+  while (open_descriptors(app().pid()) > baseline && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(Ms(50));
+  }
+  EXPECT_LE(open_descriptors(app().pid()), baseline);
+  EXPECT_EQ(tab_summary(tab).value("alive", false), true);
 }
 
 TEST_F(SshTabTest, remote_forwards_each_carry_their_own_connections) {

@@ -122,6 +122,20 @@ TEST_F(OpenSshChannels, direct_tcpip_to_a_closed_port_is_refused) {
   EXPECT_NO_THROW(transport_->open_session()->close());
 }
 
+// A target whose accept queue is full holds up the server's connect to it, and with that the
+// channel's confirmation, until after the open was given up.
+TEST_F(OpenSshChannels, an_open_given_up_is_closed_when_its_confirmation_comes_late) {
+  peers::TcpListener target(0);
+  auto queued = target.connect_to_self();
+  EXPECT_THROW(transport_->open_direct_tcpip({"127.0.0.1", target.port()}, {"127.0.0.1", 5555},
+                                             std::chrono::milliseconds(300)),
+               std::runtime_error);
+  auto first = target.accept();
+  auto from_server = target.accept(kEventWait);
+  EXPECT_TRUE(from_server.read_all(kEventWait).eof) << "the abandoned channel is still open";
+  EXPECT_NO_THROW(transport_->open_session()->close());
+}
+
 TEST_F(OpenSshChannels, remote_forward_carries_ten_megabytes_intact_both_ways) {
   const EchoService echo;
   const int echo_port = echo.port();

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -93,7 +94,9 @@ class ChannelCore {
   struct IoState {
     ssh_channel handle = nullptr;  // freed by the I/O thread, once
     bool open = false;             // the server confirmed the channel
-    bool lingering = false;        // closed here, still sending what was queued
+    // Sends the open request, then reports its answer: SSH_AGAIN while none came.
+    std::function<int(ssh_channel)> opening;
+    bool lingering = false;  // closed here, still sending what was queued
     std::chrono::steady_clock::time_point linger_until{};
   };
   IoState io;

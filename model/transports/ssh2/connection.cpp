@@ -90,16 +90,18 @@ std::shared_ptr<ChannelCore> Connection::open_channel(std::function<int(ssh_chan
                                                       std::chrono::milliseconds timeout,
                                                       const std::string& what) {
   auto core = std::make_shared<ChannelCore>(waker_);
-  // A channel whose opening failed or was given up is closed like any other, by the I/O thread.
+  core->io.opening = std::move(open);
+  // A channel whose opening failed or was given up is closed here; the I/O thread then frees
+  // it once the server has answered (see pump).
   run(
       core.get(), false,
-      [this, core, open = std::move(open)](ssh_session session) {
+      [this, core](ssh_session session) {
         if (core->io.handle == nullptr) {
           core->io.handle = ssh_channel_new(session);
           if (core->io.handle == nullptr) return SSH_ERROR;
           channels_.push_back(core);
         }
-        const int rc = open(core->io.handle);
+        const int rc = core->io.opening(core->io.handle);
         if (rc == SSH_OK) core->io.open = true;
         return rc;
       },
@@ -277,7 +279,7 @@ void Connection::pump_channels() {
 bool Connection::pump(ChannelCore& channel) {
   auto& io = channel.io;
   if (io.handle == nullptr) return false;
-  if (!io.open) return true;
+  if (!io.open) return channel.closed_here() ? settle_abandoned_open(channel) : true;
   std::string failure;
   if (!write_out(channel, failure) || !read_in(channel, failure)) {
     release(channel, "channel failed: " + failure);
@@ -301,6 +303,15 @@ bool Connection::pump(ChannelCore& channel) {
     }
   }
   return true;
+}
+
+// An open that failed, timed out or was given up. Freeing a channel libssh still waits on would
+// make it drop the server's late confirmation and leave the channel open on the server with
+// nobody to close it; so the answer is awaited, and a confirmed channel is closed as it is freed.
+bool Connection::settle_abandoned_open(ChannelCore& channel) {
+  if (channel.io.opening && channel.io.opening(channel.io.handle) == SSH_AGAIN) return true;
+  release(channel, "");
+  return false;
 }
 
 bool Connection::write_out(ChannelCore& channel, std::string& failure) {

@@ -112,6 +112,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void step_ops();
   void pump_channels();
   bool pump(ChannelCore& channel);
+  bool settle_abandoned_open(ChannelCore& channel);
   bool write_out(ChannelCore& channel, std::string& failure);
   bool read_in(ChannelCore& channel, std::string& failure);
   void release(ChannelCore& channel, std::string reason) noexcept;
