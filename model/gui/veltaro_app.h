@@ -131,6 +131,7 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   void _close_tab_internal(const std::string& tab_id);
   void _start_ssh(const std::string& tab_id);
   void _start_raw_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
+  void _start_ssh1_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
   void _socket_reader_loop(const std::string& tab_id, Slot kind);
 
   // --- SSH-2 tabs ---
