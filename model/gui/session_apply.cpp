@@ -47,17 +47,12 @@ void apply_keepalive(Tab& tab, const Json& rec) {
   const Json* raw = common::member(rec, "keepalive_sec");
   const long long ka = raw && common::truthy(*raw) ? common::to_int(*raw).value_or(0) : 0;
   if (ka <= 0) return;
-  std::shared_ptr<transport::KeepAliveClient> client;
+  std::shared_ptr<TabConnection> connection;
   {
     const std::lock_guard lock(tab.mutex);
-    client = tab.client;
+    connection = tab.connection;
   }
-  if (!client) return;
-  try {
-    client->set_keepalive(std::chrono::seconds(ka));
-  } catch (...) {
-    // The connection may be going down; its keep-alive no longer matters.
-  }
+  if (connection) connection->set_keepalive(std::chrono::seconds(ka));
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // What a tab needs of its connection: connect, blocking receive, send, resize, close.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -40,14 +39,6 @@ class SerialLine : public Closeable {
   // Writes all of `data`. Throws std::runtime_error on failure.
   virtual void write(std::string_view data) = 0;
   virtual bool is_open() const noexcept = 0;
-};
-
-// An SSH-2 connection as a tab holds it beside its shell channel: its keep-alive interval can be
-// changed while it runs.
-class KeepAliveClient : public Closeable {
- public:
-  // Sets the transport's keep-alive interval; false when there is no transport (yet).
-  virtual bool set_keepalive(std::chrono::seconds interval) = 0;
 };
 
 }  // namespace veltaro::transport

@@ -1,9 +1,14 @@
 // SSH-1 tabs end to end through veltaro-headless against the SSH-1.5 test server: the connecting
-// line, a real shell's output, typed input, the terminal size, the end line, and the ways an
-// SSH-1 tab refuses or fails to start.
+// line, a real shell's output, typed input, the terminal size, the end line, output that waits
+// for a slow page instead of being lost, and the ways an SSH-1 tab refuses or fails to start.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include "driver_fixture.h"
+#include "numbered_stream.h"
 #include "ssh1_peer.h"
 #include "tcp_peer.h"
 
@@ -68,6 +73,54 @@ TEST_F(Ssh1TabTest, ShellTabShowsOutputTakesInputFollowsResizeAndEnds) {
   EXPECT_TRUE(saw_info(tab, kConnectionEnded, false, from, kLoginWait));
   EXPECT_TRUE(wait_until_dead(tab));
   EXPECT_TRUE(server.wait_for("exit_confirmation"));
+}
+
+TEST_F(Ssh1TabTest, OutputBeyondTheBufferLimitWaitsForTheSlowPageAndArrivesWhole) {
+  // The tab's limit of undrained text (ASCII here, so characters are bytes), which a reader may
+  // overshoot by the one read it had in hand, and a stream two and a half times that long.
+  constexpr std::size_t kBufferLimit = 2'000'000;
+  constexpr std::size_t kOneRead = 4096;
+  constexpr unsigned long kLines = 500'000;
+  constexpr std::size_t kStreamBytes = kLines * kLineBytes;
+  // Long enough for the limit to be reached on a loaded sanitized build (about 0.6 MB/s).
+  constexpr Ms kPageAway{8'000};
+  constexpr Ms kStreamWait{180'000};
+  constexpr std::size_t kHeadMost = 64 * 1024;  // far more than a prompt and the command line
+  Ssh1Server server(peers::ssh1_shell());
+  start();
+  const std::string tab = open_record(ssh1_record(server.port()));
+  ASSERT_TRUE(app().wait_for_script(connected_for(tab), kLoginWait)) << server.log();
+  // The numbers are computed by the shell, so the echoed command line holds none of the lines.
+  const std::string first = std::to_string(kFirstNumber);
+  app().call("send_input", Json::array({tab, "stty -onlcr; seq $((" + first + ")) $((" + first +
+                                                 "+" + std::to_string(kLines - 1) + "))\r"}));
+  // The page stays away while the shell writes far more than the tab may hold.
+  std::this_thread::sleep_for(kPageAway);
+
+  const std::string start_line = first + "\n";
+  std::string head;  // text before the stream's first line: prompt and echoed command
+  bool in_stream = false;
+  NumberedChecker checker;
+  const auto deadline = std::chrono::steady_clock::now() + kStreamWait;
+  while (checker.ok() && checker.received() < kStreamBytes &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::string piece = app().call("drain_terminal", Json::array({tab, 1000})).get<std::string>();
+    EXPECT_LE(piece.size(), kBufferLimit + kOneRead) << "the tab held more than its limit";
+    if (!in_stream) {
+      head += piece;
+      const std::size_t at = head.find(start_line);
+      if (at == std::string::npos) {
+        ASSERT_LT(head.size(), kHeadMost) << "the stream's first line never came";
+        continue;
+      }
+      piece = head.substr(at);
+      in_stream = true;
+    }
+    piece.resize(std::min(piece.size(), kStreamBytes - checker.received()));
+    checker.feed(piece);
+  }
+  EXPECT_TRUE(checker.ok()) << "the stream broke at byte " << checker.bad_offset();
+  EXPECT_EQ(checker.received(), kStreamBytes);
 }
 
 TEST_F(Ssh1TabTest, ClosingAConnectedTabSaysGoodbyeToTheServer) {
