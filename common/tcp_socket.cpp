@@ -135,6 +135,18 @@ std::string TcpSocket::recv(std::size_t max_bytes) {
   }
 }
 
+bool TcpSocket::wait_readable(std::chrono::milliseconds timeout) noexcept {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    if (shut_.load()) return true;
+    pollfd p{fd_, POLLIN, 0};
+    const int ready = ::poll(&p, 1, remaining_ms(deadline));
+    if (ready < 0 && errno == EINTR) continue;
+    // A failed poll counts as readable: the recv that follows reports the error.
+    return ready != 0;
+  }
+}
+
 void TcpSocket::send_all(std::string_view data, std::chrono::milliseconds timeout) {
   const std::lock_guard lock(send_mutex_);
   const auto deadline = Clock::now() + timeout;

@@ -37,6 +37,10 @@ class TcpSocket {
   // std::runtime_error on a socket error.
   std::string recv(std::size_t max_bytes);
 
+  // Waits up to `timeout` until recv would return without blocking (data, end of stream, an
+  // error or shutdown()). False when the time ran out. Never throws.
+  bool wait_readable(std::chrono::milliseconds timeout) noexcept;
+
   // Sends everything, waiting at most `timeout` for the peer to take each part.
   // Throws std::runtime_error (also after shutdown()).
   void send_all(std::string_view data, std::chrono::milliseconds timeout);

@@ -13,6 +13,7 @@ packages=(
   g++-mingw-w64-x86-64-posix wine wine64
   xterm  # the native terminal beside which the window benchmark measures
   socat inetutils-telnetd ser2net python3-serial clang libclang-rt-14-dev
+  python3-pycryptodome openssh-client-ssh1
 )
 
 # The page is bundled with Node.js and npm; the machine image usually has them already.

@@ -28,6 +28,7 @@ constexpr StarterEntry kStarters[] = {
     {"ssh", &VeltaroApp::_start_ssh_impl},
     {"telnet", &VeltaroApp::_start_telnet_impl},
     {"telnet-serial", &VeltaroApp::_start_telnet_serial_impl},
+    {"ssh1", &VeltaroApp::_start_ssh1_impl},
 };
 
 std::string protocol_key(const Json& sess) {

@@ -145,6 +145,7 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   void _close_tab_internal(const std::string& tab_id);
   void _start_ssh(const std::string& tab_id);
   void _start_raw_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
+  void _start_ssh1_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
   // Hands a starter's open connection to its tab, tells the page and starts the reader; when the
   // tab was closed meanwhile, closes the connection instead.
   void attach_connection(const TabPtr& tab, std::shared_ptr<TabConnection> connection,
