@@ -10,6 +10,7 @@ packages=(
   libgtk-3-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev
   xvfb xauth webkit2gtk-driver fonts-noto-cjk imagemagick libx11-dev
   libssh-dev openssh-server openssh-client dropbear-bin putty-tools
+  socat
 )
 
 # The page is bundled with Node.js and npm; the machine image usually has them already.
