@@ -25,6 +25,7 @@ struct StarterEntry {
 constexpr StarterEntry kStarters[] = {
     {"raw", &VeltaroApp::_start_raw_impl},
     {"ssh", &VeltaroApp::_start_ssh_impl},
+    {"serial", &VeltaroApp::_start_serial_impl},
 };
 
 std::string protocol_key(const Json& sess) {

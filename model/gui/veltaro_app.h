@@ -27,6 +27,7 @@ class Transport;
 
 namespace veltaro::gui {
 
+class SerialPortLine;
 using common::Json;
 
 // Algorithm names per negotiation list ("kex", "ciphers", "macs", "keys"), in offer order: the
@@ -132,6 +133,31 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   void _start_ssh(const std::string& tab_id);
   void _start_raw_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
   void _socket_reader_loop(const std::string& tab_id, Slot kind);
+
+  // --- serial tabs ---
+  struct SerialOpened {
+    std::shared_ptr<SerialPortLine> port;
+    std::string com;
+    long long baud = 0;
+  };
+  // Opens the port the session describes. Throws std::exception whose text is shown to the user.
+  SerialOpened _serial_open(const Json& sess);
+  // Runs on the tab's connect thread and stays there as its reader until the tab ends.
+  void _start_serial_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
+  void _serial_reader_loop(const std::string& tab_id);
+  // True when the port is open again and installed in the tab; false when the tab closed or the
+  // application is stopping.
+  bool _serial_wait_reopen(const std::string& tab_id, const TabPtr& tab, const std::string& com,
+                           long long baud);
+  // Stores a newly opened port in the tab with a fresh decoder; when the tab was closed
+  // meanwhile, closes the port instead and returns false.
+  bool install_serial(const TabPtr& tab, const std::shared_ptr<SerialPortLine>& port);
+
+  // --- board reset (serial tabs) ---
+  // True when a reset was dispatched to a worker; false when the tab has no open port.
+  bool hard_reset_esp(const std::string& tab_id);
+  bool enter_bootloader_esp(const std::string& tab_id);
+  bool _fire_esp_reset(const std::string& tab_id, const std::string& mode);
 
   // --- SSH-2 tabs ---
   void _start_ssh_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
