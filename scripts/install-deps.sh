@@ -11,6 +11,7 @@ packages=(
   xvfb xauth webkit2gtk-driver fonts-noto-cjk imagemagick libx11-dev
   libssh-dev openssh-server openssh-client dropbear-bin putty-tools
   socat
+  g++-mingw-w64-x86-64-posix wine wine64
 )
 
 # The page is bundled with Node.js and npm; the machine image usually has them already.

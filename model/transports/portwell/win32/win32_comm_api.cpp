@@ -28,23 +28,24 @@ HANDLE native(Handle h) {
   return reinterpret_cast<HANDLE>(h);
 }
 
+// The flags are bit fields one or two bits wide: only their low bits are kept.
 DCB to_native(const Dcb& d) {
   DCB n{};
   n.DCBlength = sizeof(DCB);
   n.BaudRate = d.BaudRate;
-  n.fBinary = d.fBinary;
-  n.fParity = d.fParity;
-  n.fOutxCtsFlow = d.fOutxCtsFlow;
-  n.fOutxDsrFlow = d.fOutxDsrFlow;
-  n.fDtrControl = d.fDtrControl;
-  n.fDsrSensitivity = d.fDsrSensitivity;
-  n.fTXContinueOnXoff = d.fTXContinueOnXoff;
-  n.fOutX = d.fOutX;
-  n.fInX = d.fInX;
-  n.fErrorChar = d.fErrorChar;
-  n.fNull = d.fNull;
-  n.fRtsControl = d.fRtsControl;
-  n.fAbortOnError = d.fAbortOnError;
+  n.fBinary = d.fBinary & 1u;
+  n.fParity = d.fParity & 1u;
+  n.fOutxCtsFlow = d.fOutxCtsFlow & 1u;
+  n.fOutxDsrFlow = d.fOutxDsrFlow & 1u;
+  n.fDtrControl = d.fDtrControl & 3u;
+  n.fDsrSensitivity = d.fDsrSensitivity & 1u;
+  n.fTXContinueOnXoff = d.fTXContinueOnXoff & 1u;
+  n.fOutX = d.fOutX & 1u;
+  n.fInX = d.fInX & 1u;
+  n.fErrorChar = d.fErrorChar & 1u;
+  n.fNull = d.fNull & 1u;
+  n.fRtsControl = d.fRtsControl & 3u;
+  n.fAbortOnError = d.fAbortOnError & 1u;
   n.XonLim = d.XonLim;
   n.XoffLim = d.XoffLim;
   n.ByteSize = d.ByteSize;
