@@ -105,4 +105,9 @@ void copy_file_private(const std::filesystem::path& source, const std::filesyste
   sync_directory(dest.has_parent_path() ? dest.parent_path() : ".");
 }
 
+void remove_quietly(const std::filesystem::path& path) noexcept {
+  std::error_code ec;
+  std::filesystem::remove(path, ec);
+}
+
 }  // namespace veltaro::common

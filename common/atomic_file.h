@@ -19,4 +19,7 @@ std::string read_file(const std::filesystem::path& path);
 // Copies `source` to `dest` with mode 0600, flushed to disk. Throws std::system_error.
 void copy_file_private(const std::filesystem::path& source, const std::filesystem::path& dest);
 
+// Removes a file if it is there; a failure is ignored (for clean-up on the way out).
+void remove_quietly(const std::filesystem::path& path) noexcept;
+
 }  // namespace veltaro::common

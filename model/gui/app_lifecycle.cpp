@@ -153,6 +153,7 @@ void VeltaroApp::_poll_queue() {
 
 void VeltaroApp::_shutdown() {
   _stop.store(true);
+  for (const auto& tab : tabs_in_order()) wake_waiting_reader(*tab);
   std::vector<std::string> ids;
   {
     const std::lock_guard lock(tabs_mutex);

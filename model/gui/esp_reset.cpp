@@ -19,11 +19,13 @@ bool VeltaroApp::_fire_esp_reset(const std::string& tab_id, const std::string& m
     common::diag(tag, "tab " + tab_id + " not found");
     return false;
   }
-  std::shared_ptr<transport::SerialLine> port;
+  std::shared_ptr<TabConnection> connection;
   {
     const std::lock_guard lock(tab->mutex);
-    port = tab->serial;
+    connection = tab->connection;
   }
+  // Tabs of other protocols have no serial line, nor has a serial tab waiting for its device.
+  const auto port = connection ? connection->serial_line() : nullptr;
   if (!port || !port->is_open()) {
     common::diag(
         tag, "ser=" + (port ? port->describe() : "None") + " open=" + (port ? "False" : "None"));

@@ -3,6 +3,8 @@
 #include "common/diag.h"
 #include "model/gui/veltaro_app.h"
 
+#include <algorithm>
+#include <chrono>
 #include <map>
 
 namespace veltaro::gui {
@@ -19,6 +21,17 @@ const Json& arg(const Json& params, std::size_t i) {
 const std::string* text_arg(const Json& params, std::size_t i) {
   const Json& a = arg(params, i);
   return a.is_string() ? &a.get_ref<const std::string&>() : nullptr;
+}
+
+// A wait in milliseconds: missing or null is no wait, a number is clamped to [0, 5000]; anything
+// else is no valid argument.
+std::optional<std::chrono::milliseconds> wait_arg(const Json& params, std::size_t i) {
+  constexpr double kMaxWaitMs = 5000;
+  const Json& a = arg(params, i);
+  if (a.is_null()) return std::chrono::milliseconds::zero();
+  if (!a.is_number()) return std::nullopt;
+  const double ms = std::clamp(a.get<double>(), 0.0, kMaxWaitMs);
+  return std::chrono::milliseconds(static_cast<long long>(ms));
 }
 
 // An operation on one tab whose id must be text; anything else gets `neutral`.
@@ -75,8 +88,10 @@ const std::map<std::string, Operation>& operations() {
        }},
       {"drain_terminal",
        [](VeltaroApp& app, const Json& p) {
-         return on_tab(p, Json(""),
-                       [&](const std::string& id) { return Json(app.drain_terminal(id)); });
+         const auto wait = wait_arg(p, 1);
+         return on_tab(p, Json(""), [&](const std::string& id) {
+           return wait ? Json(app.drain_terminal(id, *wait)) : Json("");
+         });
        }},
       {"hard_reset_esp",
        [](VeltaroApp& app, const Json& p) {

@@ -1,17 +1,14 @@
-// Terminal text into each tab's buffer and out to the page; status lines straight to the page.
+// Line-end translation of terminal text, and status lines straight to the page.
 #include "common/utf8.h"
+#include "model/gui/veltaro_app.h"
 
 #include <immintrin.h>
 
 #include <cstdint>
-#include "model/gui/veltaro_app.h"
 
 namespace veltaro::gui {
 
 namespace {
-
-// Past this many characters the oldest chunks go; the newest chunk always stays whole.
-constexpr common::CharCount kBufferLimit{2'000'000};
 
 struct EolSwitches {
   bool lf_has_cr = false;
@@ -88,46 +85,6 @@ std::string VeltaroApp::_apply_eol_translation(Tab& tab, std::string text_in) {
   return out;
 }
 
-void VeltaroApp::_push_to_term(const std::string& tab_id, std::string text) {
-  if (text.empty()) return;
-  const TabPtr tab = find_tab(tab_id);
-  if (!tab || !tab->reading.load()) return;
-  std::string translated = _apply_eol_translation(*tab, std::move(text));
-  const common::CharCount chars = common::count_chars(translated);
-  const std::lock_guard lock(_buf_lock);
-  OutputBuffer& buf = tab->buffer;
-  buf.chunks.push_back({std::move(translated), chars});
-  buf.total += chars;
-  while (buf.total > kBufferLimit && buf.chunks.size() > 1) {
-    buf.total -= buf.chunks.front().chars;
-    buf.chunks.pop_front();
-  }
-}
-
-std::string VeltaroApp::drain_terminal(const std::string& tab_id) {
-  const TabPtr tab = find_tab(tab_id);
-  if (!tab) return {};
-  std::deque<OutputBuffer::Chunk> taken;
-  {
-    const std::lock_guard lock(_buf_lock);
-    auto& chunks = tab->buffer.chunks;
-    tab->buffer.total = {};
-    if (chunks.size() == 1) {
-      std::string only = std::move(chunks.front().text);
-      chunks.clear();
-      return only;
-    }
-    taken.swap(chunks);
-  }
-  // Joined outside the lock, so that a large drain never holds up the reader.
-  std::size_t bytes = 0;
-  for (const auto& chunk : taken) bytes += chunk.text.size();
-  std::string out;
-  out.reserve(bytes);
-  for (const auto& chunk : taken) out += chunk.text;
-  return out;
-}
-
 void VeltaroApp::_push_info(const std::string& tab_id, const std::string& message, bool is_error) {
   const auto w = window();
   if (!w) return;
@@ -138,6 +95,9 @@ void VeltaroApp::_push_info(const std::string& tab_id, const std::string& messag
   } catch (...) {
     // The page may be closing or not ready; a status line is not worth a failure.
   }
+  // Wakes the page's waiting drain once the line is on its way, so the page can write the output
+  // that came before the line ahead of it.
+  if (const TabPtr tab = find_tab(tab_id)) note_output_event(*tab);
 }
 
 void VeltaroApp::_push_connected(const std::string& tab_id) {

@@ -1,9 +1,9 @@
 // Port forwarding of SSH-2 tabs: local rules listen on 127.0.0.1 and carry each connection
 // through the server; remote rules have the server listen and carry each connection back here.
 #include "common/tcp_socket.h"
-#include "model/transports/ssh2/transport.h"
 #include "model/gui/copy_loop.h"
 #include "model/gui/veltaro_app.h"
+#include "model/transports/ssh2/transport.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -131,44 +131,34 @@ class LocalListener : public transport::Closeable {
 
 }  // namespace
 
-void VeltaroApp::_setup_forward(const std::shared_ptr<ssh2::Transport>& transport, const Json& rule,
-                                const std::string& tab_id) {
+std::shared_ptr<transport::Closeable> VeltaroApp::_setup_forward(
+    const std::shared_ptr<ssh2::Transport>& transport, const Json& rule,
+    const std::string& tab_id) {
   const Json* type_field = common::member(rule, "type");
   const Json* rule_field = common::member(rule, "spec");
   const std::string type = type_field ? upper(common::to_text(*type_field)) : "";
   const std::string rule_text = rule_field ? trim(common::to_text(*rule_field)) : "";
-  if (rule_text.empty() || (type != "L" && type != "R")) return;
+  if (rule_text.empty() || (type != "L" && type != "R")) return nullptr;
   const std::vector<std::string> parts = split_colons(rule_text);
-  if (parts.size() != 3) return;
+  if (parts.size() != 3) return nullptr;
   try {
     if (type == "L") {
-      auto listener =
-          _open_local_forward(transport, parse_port(parts[0]), parts[1], parse_port(parts[2]));
-      const TabPtr tab = find_tab(tab_id);
-      bool kept = false;
-      if (tab) {
-        const std::lock_guard lock(tab->mutex);
-        if (!tab->closed) {
-          tab->forwards.push_back(listener);
-          kept = true;
-        }
-      }
-      if (!kept) listener->close();
-    } else {
-      const int server_port = parse_port(parts[0]);
-      const std::string target_host = parts[1];
-      const int target_port = parse_port(parts[2]);
-      auto self = shared_from_this();
-      transport->request_port_forward(
-          "", server_port,
-          [self, target_host, target_port](std::shared_ptr<ssh2::Channel> channel, ssh2::Endpoint,
-                                           ssh2::Endpoint) {
-            self->_remote_handler(channel, target_host, target_port);
-          });
+      return _open_local_forward(transport, parse_port(parts[0]), parts[1], parse_port(parts[2]));
     }
+    const int server_port = parse_port(parts[0]);
+    const std::string target_host = parts[1];
+    const int target_port = parse_port(parts[2]);
+    auto self = shared_from_this();
+    transport->request_port_forward(
+        "", server_port,
+        [self, target_host, target_port](std::shared_ptr<ssh2::Channel> channel, ssh2::Endpoint,
+                                         ssh2::Endpoint) {
+          self->_remote_handler(channel, target_host, target_port);
+        });
   } catch (const std::exception& e) {
     _push_info(tab_id, "轉發規則 " + rule_text + " 設定失敗：" + e.what(), true);
   }
+  return nullptr;
 }
 
 std::shared_ptr<transport::Closeable> VeltaroApp::_open_local_forward(

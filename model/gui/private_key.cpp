@@ -1,4 +1,5 @@
 // Turning a PuTTY .ppk key into an OpenSSH key file the SSH library can read.
+#include "common/atomic_file.h"
 #include "common/codec.h"
 #include "common/subprocess.h"
 #include "common/uuid.h"
@@ -45,11 +46,6 @@ std::filesystem::path create_private_temp() {
   }
 }
 
-void remove_quietly(const std::filesystem::path& path) noexcept {
-  std::error_code ec;
-  std::filesystem::remove(path, ec);
-}
-
 }  // namespace
 
 KeyPreparation VeltaroApp::_ensure_openssh_key(const std::filesystem::path& key_path) const {
@@ -72,11 +68,11 @@ KeyPreparation VeltaroApp::_ensure_openssh_key(const std::filesystem::path& key_
           temp, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
       return {temp, std::nullopt};
     }
-    remove_quietly(temp);
+    common::remove_quietly(temp);
     return {std::nullopt,
             "puttygen 轉換失敗：" + common::decode_whole("utf-8", run.standard_error)};
   } catch (const std::exception& e) {
-    if (!temp.empty()) remove_quietly(temp);
+    if (!temp.empty()) common::remove_quietly(temp);
     return {std::nullopt, std::string("puttygen 執行失敗：") + e.what()};
   }
 }

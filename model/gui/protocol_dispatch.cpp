@@ -64,7 +64,7 @@ void VeltaroApp::_start_ssh(const std::string& tab_id) {
 
 void VeltaroApp::show_unsupported(const TabPtr& tab, const std::string& protocol) {
   _push_info(tab->id, "目前 " + upper(protocol) + " 協定尚未支援；請改用 SSH 或序列埠連線。", true);
-  tab->alive.store(false);
+  mark_ended(*tab);
 }
 
 }  // namespace veltaro::gui

@@ -21,7 +21,7 @@ const Json& value_or_null(const Json& rec, const char* key) {
 
 // Every empty value (absent, null, false, 0, "", []) counts as one and the same.
 bool connection_fields_differ(const Json& old_rec, const Json& new_rec) {
-  for (const char* key : VeltaroApp::_CONN_LEVEL_KEYS) {
+  for (const char* key : VeltaroApp::CONN_LEVEL_KEYS) {
     const Json& a = value_or_null(old_rec, key);
     const Json& b = value_or_null(new_rec, key);
     if (!common::truthy(a) && !common::truthy(b)) continue;
@@ -47,17 +47,12 @@ void apply_keepalive(Tab& tab, const Json& rec) {
   const Json* raw = common::member(rec, "keepalive_sec");
   const long long ka = raw && common::truthy(*raw) ? common::to_int(*raw).value_or(0) : 0;
   if (ka <= 0) return;
-  std::shared_ptr<transport::KeepAliveClient> client;
+  std::shared_ptr<TabConnection> connection;
   {
     const std::lock_guard lock(tab.mutex);
-    client = tab.client;
+    connection = tab.connection;
   }
-  if (!client) return;
-  try {
-    client->set_keepalive(std::chrono::seconds(ka));
-  } catch (...) {
-    // The connection may be going down; its keep-alive no longer matters.
-  }
+  if (connection) connection->set_keepalive(std::chrono::seconds(ka));
 }
 
 }  // namespace

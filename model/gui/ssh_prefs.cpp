@@ -1,7 +1,7 @@
 // Which algorithms an SSH-2 tab offers: the legacy table for old servers, overridden list by
 // list by what the session names.
-#include "model/transports/ssh2/legacy_prefs.h"
 #include "model/gui/veltaro_app.h"
+#include "model/transports/ssh2/legacy_prefs.h"
 
 #include <type_traits>
 

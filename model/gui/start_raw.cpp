@@ -1,24 +1,21 @@
 // Raw TCP tabs: a plain socket, no protocol.
-#include "model/transports/raw_backend/raw_backend.h"
+#include "model/gui/stream_connection.h"
+#include "model/gui/tab_fields.h"
 #include "model/gui/veltaro_app.h"
+#include "model/transports/raw_backend/raw_backend.h"
 
 namespace veltaro::gui {
 
 namespace {
 constexpr std::chrono::seconds kConnectTimeout{15};
 constexpr long long kDefaultPort = 23;
-
-long long session_port(const Json& sess) {
-  const Json* raw = common::member(sess, "port");
-  const auto port = raw ? common::to_int(*raw) : std::nullopt;
-  return port && *port != 0 ? *port : kDefaultPort;
-}
 }  // namespace
 
 void VeltaroApp::_start_raw_impl(const std::string& tab_id, const SessionPtr& sess,
                                  const TabPtr& tab) {
   const std::string host = common::text_or(*sess, "host", "");
-  const long long port = session_port(*sess);
+  // A port that is no number means the default here, unlike for SSH.
+  const long long port = session_port(*sess, kDefaultPort).value.value_or(kDefaultPort);
   _push_info(tab_id, "正在連線到 " + host + ":" + std::to_string(port) + "（Raw）...");
   std::shared_ptr<common::Decoder> decoder;
   std::shared_ptr<raw::RawBackend> t;
@@ -34,14 +31,11 @@ void VeltaroApp::_start_raw_impl(const std::string& tab_id, const SessionPtr& se
     t->connect();
   } catch (const std::exception& e) {
     _push_info(tab_id, std::string("連線失敗：") + e.what(), true);
-    tab->alive.store(false);
+    mark_ended(*tab);
     if (t) t->close();
     return;
   }
-  if (!store_transport(tab, Slot::raw, t, std::move(decoder))) return;
-  _push_connected(tab_id);
-  auto self = shared_from_this();
-  spawn_detached([self, tab_id] { self->_socket_reader_loop(tab_id, Slot::raw); });
+  attach_connection(tab, std::make_shared<StreamConnection>(t), std::move(decoder));
 }
 
 }  // namespace veltaro::gui

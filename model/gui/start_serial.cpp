@@ -1,10 +1,9 @@
-// Serial tabs: opening the port and the starter, which then stays on as the tab's reader.
-#include "common/codec.h"
+// Serial tabs: opening the port and the starter, which hands the tab its SerialConnection.
 #include "common/diag.h"
 #include "model/gui/bytes_repr.h"
+#include "model/gui/serial_connection.h"
 #include "model/gui/serial_port_line.h"
 #include "model/gui/serial_settings.h"
-#include "model/gui/tab_decode.h"
 #include "model/gui/veltaro_app.h"
 
 #include <pthread.h>
@@ -40,6 +39,11 @@ std::string probe(SerialPortLine& port) {
   }
 }
 
+std::shared_ptr<common::Decoder> decoder_for(const Tab& tab) {
+  const std::lock_guard lock(tab.mutex);
+  return common::Decoder::create(tab.encoding.empty() ? "utf-8" : tab.encoding);
+}
+
 }  // namespace
 
 VeltaroApp::SerialOpened VeltaroApp::_serial_open(const Json& sess) {
@@ -51,40 +55,23 @@ VeltaroApp::SerialOpened VeltaroApp::_serial_open(const Json& sess) {
   return opened;
 }
 
-bool VeltaroApp::install_serial(const TabPtr& tab, const std::shared_ptr<SerialPortLine>& port) {
-  std::shared_ptr<common::Decoder> decoder;
-  {
-    const std::lock_guard lock(tab->mutex);
-    if (!tab->closed) {
-      tab->decoder = common::Decoder::create(tab->encoding.empty() ? "utf-8" : tab->encoding);
-      tab->serial = port;
-      tab->alive.store(true);
-      return true;
-    }
-  }
-  // The tab was closed while the port was being opened: nobody else will ever close it.
-  port->close();
-  return false;
-}
-
 void VeltaroApp::_start_serial_impl(const std::string& tab_id, const SessionPtr& sess,
                                     const TabPtr& tab) {
-  pthread_setname_np(pthread_self(), ("serial-" + tab_id).substr(0, 15).c_str());
   const std::string com = serial_com(*sess);
   if (com.empty()) {
     _push_info(tab_id, "請填入 COM 端口（例如 COM3）", true);
     tab->alive.store(false);
     return;
   }
-  const std::string baud = std::to_string(serial_baud(*sess));
+  const long long baud = serial_baud(*sess);
   std::string encoding;
   {
     const std::lock_guard lock(tab->mutex);
     encoding = tab->encoding.empty() ? "None" : tab->encoding;
   }
-  serial_log("opening " + com + " @ " + baud + " bps  " + serial_settings_text(*sess) +
-             " encoding=" + encoding + " (Win32 backend)");
-  _push_info(tab_id, "正在開啟序列埠 " + com + " @ " + baud + " bps ...");
+  serial_log("opening " + com + " @ " + std::to_string(baud) + " bps  " +
+             serial_settings_text(*sess) + " encoding=" + encoding + " (Win32 backend)");
+  _push_info(tab_id, "正在開啟序列埠 " + com + " @ " + std::to_string(baud) + " bps ...");
 
   SerialOpened opened;
   try {
@@ -93,27 +80,26 @@ void VeltaroApp::_start_serial_impl(const std::string& tab_id, const SessionPtr&
     const std::string reason = e.what();
     serial_log("open failed: " + reason);
     _push_info(tab_id, "開啟序列埠失敗：" + reason + "（將持續嘗試重新連接）", true);
-    {
-      const std::lock_guard lock(tab->mutex);
-      tab->serial = nullptr;
-      tab->decoder = common::Decoder::create(tab->encoding.empty() ? "utf-8" : tab->encoding);
-    }
     tab->alive.store(false);
-    _push_connected(tab_id);
-    _serial_reader_loop(tab_id);
+    // The tab's reader begins with the wait for the device.
+    attach_connection(
+        tab, std::make_shared<SerialConnection>(weak_from_this(), tab, com, baud, nullptr, "", ""),
+        decoder_for(*tab));
     return;
   }
 
   serial_log(opened.com + " open OK (handle=" + std::to_string(opened.port->handle()) +
              ") thread=" + thread_name());
+  // What the device sent in the instant of opening belongs in the terminal too, after the banner.
   std::string early = probe(*opened.port);
-  if (!install_serial(tab, opened.port)) return;
-  _push_connected(tab_id);
-  _push_to_term(tab_id,
-                "\r\n--- 已連接 " + opened.com + " @ " + std::to_string(opened.baud) + " ---\r\n");
-  // Output of the device's first instant belongs in the terminal too, after the banner.
-  if (!early.empty()) _push_to_term(tab_id, decode_for_tab(*tab, early));
-  _serial_reader_loop(tab_id);
+  std::string banner =
+      "\r\n--- 已連接 " + opened.com + " @ " + std::to_string(opened.baud) + " ---\r\n";
+  tab->alive.store(true);
+  attach_connection(
+      tab,
+      std::make_shared<SerialConnection>(weak_from_this(), tab, opened.com, opened.baud,
+                                         opened.port, std::move(banner), std::move(early)),
+      decoder_for(*tab));
 }
 
 }  // namespace veltaro::gui

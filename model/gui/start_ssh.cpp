@@ -1,8 +1,11 @@
 // SSH-2 tabs: key preparation, login with known hosts and algorithm preferences, the shell with
 // its pseudo-terminal and the session's port forwards, then the reader.
+#include "common/atomic_file.h"
+#include "model/gui/ssh2_connection.h"
+#include "model/gui/tab_fields.h"
+#include "model/gui/veltaro_app.h"
 #include "model/transports/ssh2/client.h"
 #include "model/transports/ssh2/legacy_prefs.h"
-#include "model/gui/veltaro_app.h"
 
 #include <system_error>
 
@@ -16,21 +19,6 @@ constexpr long long kDefaultKeepAlive = 30;  // seconds
 constexpr int kInitialCols = 80;
 constexpr int kInitialRows = 24;
 
-// The session's port as the connecting line shows it, and as a number when it is one.
-struct PortField {
-  std::string shown;
-  std::optional<long long> value;
-};
-
-PortField session_port(const Json& sess) {
-  const Json* raw = common::member(sess, "port");
-  if (!raw || !common::truthy(*raw)) return {std::to_string(kDefaultPort), kDefaultPort};
-  const auto port = common::to_int(*raw);
-  if (!port) return {common::to_text(*raw), std::nullopt};
-  if (*port == 0) return {std::to_string(kDefaultPort), kDefaultPort};
-  return {std::to_string(*port), *port};
-}
-
 // Throws std::runtime_error for a value that is no number: the shell setup then fails with it.
 std::chrono::seconds session_keepalive(const Json& sess) {
   const Json* raw = common::member(sess, "keepalive_sec");
@@ -42,47 +30,12 @@ std::chrono::seconds session_keepalive(const Json& sess) {
   return std::chrono::seconds(*seconds);
 }
 
-void remove_quietly(const std::filesystem::path& path) noexcept {
-  std::error_code ec;
-  std::filesystem::remove(path, ec);
-}
-
-// Closes the tab's port-forward listeners: a connection that failed needs none of them.
-void close_forwards(Tab& tab) {
-  std::vector<std::shared_ptr<transport::Closeable>> forwards;
-  {
-    const std::lock_guard lock(tab.mutex);
-    forwards.swap(tab.forwards);
-  }
-  for (const auto& f : forwards) f->close();
-}
-
-// Hands the connection to the tab. When the tab was closed meanwhile nobody else will close it,
-// so it is closed here and false returned.
-bool store_connection(Tab& tab, const std::shared_ptr<ssh2::Client>& client,
-                      const std::shared_ptr<ssh2::Channel>& channel,
-                      std::shared_ptr<common::Decoder> decoder) {
-  {
-    const std::lock_guard lock(tab.mutex);
-    if (!tab.closed) {
-      tab.client = client;
-      tab.channel = channel;
-      tab.decoder = std::move(decoder);
-      return true;
-    }
-  }
-  channel->close();
-  client->close();
-  close_forwards(tab);
-  return false;
-}
-
 }  // namespace
 
 void VeltaroApp::_start_ssh_impl(const std::string& tab_id, const SessionPtr& sess,
                                  const TabPtr& tab) {
   const std::string host = common::text_or(*sess, "host", "");
-  const PortField port = session_port(*sess);
+  const PortField port = session_port(*sess, kDefaultPort);
   const std::string username = common::text_or(*sess, "username", "");
   const std::string password = common::text_or(*sess, "password", "");
   const std::string key_path = common::text_or(*sess, "private_key", "");
@@ -90,7 +43,7 @@ void VeltaroApp::_start_ssh_impl(const std::string& tab_id, const SessionPtr& se
   _push_info(tab_id, "正在連線到 " + host + ":" + port.shown + "...");
   const auto fail = [&](const std::string& line) {
     _push_info(tab_id, line, true);
-    tab->alive.store(false);
+    mark_ended(*tab);
   };
   if (!port.value || *port.value < 1 || *port.value > 65535) {
     fail("連線失敗：invalid port " + port.shown);
@@ -116,7 +69,7 @@ void VeltaroApp::_start_ssh_impl(const std::string& tab_id, const SessionPtr& se
     }
     if (tab_closed) {
       // The tab's close has already passed its clean-up: the copy is ours to remove.
-      if (converted) remove_quietly(*key_file);
+      if (converted) common::remove_quietly(*key_file);
       return;
     }
   }
@@ -164,17 +117,22 @@ void VeltaroApp::_start_ssh_impl(const std::string& tab_id, const SessionPtr& se
     // An unwritable known-hosts file only means the key is asked about again next time.
   }
 
-  std::shared_ptr<ssh2::Channel> channel;
+  const auto connection = std::make_shared<Ssh2Connection>(client);
   std::shared_ptr<common::Decoder> decoder;
   try {
     const auto transport = client->get_transport();
     if (!transport) throw std::runtime_error("no transport");
     transport->set_keepalive(session_keepalive(*sess));
-    channel = transport->open_session();
+    const auto channel = transport->open_session();
+    connection->adopt_shell(channel);
     channel->get_pty(common::text_or(*sess, "terminal_type", "xterm-256color"), kInitialCols,
                      kInitialRows);
     if (const Json* rules = common::member(*sess, "port_forwards"); rules && rules->is_array()) {
-      for (const auto& rule : *rules) _setup_forward(transport, rule, tab_id);
+      for (const auto& rule : *rules) {
+        if (auto listener = _setup_forward(transport, rule, tab_id)) {
+          connection->adopt_forward(std::move(listener));
+        }
+      }
     }
     channel->invoke_shell();
     std::string encoding;
@@ -185,16 +143,10 @@ void VeltaroApp::_start_ssh_impl(const std::string& tab_id, const SessionPtr& se
     decoder = common::Decoder::create(encoding);
   } catch (const std::exception& e) {
     fail(std::string("建立 shell 失敗：") + e.what());
-    if (channel) channel->close();
-    client->close();
-    close_forwards(*tab);
+    connection->close();
     return;
   }
-
-  if (!store_connection(*tab, client, channel, std::move(decoder))) return;
-  _push_connected(tab_id);
-  auto self = shared_from_this();
-  spawn_detached([self, tab_id] { self->_reader_loop(tab_id); });
+  attach_connection(tab, connection, std::move(decoder));
 }
 
 }  // namespace veltaro::gui

@@ -4,16 +4,17 @@
 #include "common/codec.h"
 #include "common/utf8.h"
 #include "common/values.h"
-#include "model/transports/transport.h"
+#include "model/gui/tab_connection.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace veltaro::gui {
 
@@ -29,6 +30,15 @@ struct OutputBuffer {
   };
   std::deque<Chunk> chunks;
   common::CharCount total;
+  // Counts what ends a waiting drain besides output: status lines, the connection's end, the
+  // tab's close. A drain compares it with the value it saw when it began to wait.
+  std::uint64_t events = 0;
+  bool closed = false;  // the tab left the table: nobody drains or waits any more
+  // A line that cannot be paused keeps the newest text and drops the oldest chunks at the limit;
+  // every other connection's reader waits for room instead.
+  bool drop_oldest = false;
+  std::condition_variable changed;  // a waiting drain_terminal
+  std::condition_variable room;     // a reader waiting for the page to drain
 };
 
 struct Tab {
@@ -43,17 +53,10 @@ struct Tab {
   SessionPtr session;
   std::string display;
   std::string encoding;
-  std::shared_ptr<common::Decoder> decoder;  // absent until the starter or reader makes one
-  std::shared_ptr<transport::Transport> channel;
-  std::shared_ptr<transport::KeepAliveClient> client;
-  std::shared_ptr<transport::SerialLine> serial;
-  std::shared_ptr<transport::Transport> telnet;
-  std::shared_ptr<transport::Transport> raw;
-  std::shared_ptr<transport::Transport> ssh1;
+  std::shared_ptr<common::Decoder> decoder;   // absent until the starter or reader makes one
+  std::shared_ptr<TabConnection> connection;  // absent until the starter connected
   std::optional<std::filesystem::path> tmp_keyfile;
-  // Port-forward listeners of an SSH-2 tab: closed with the tab, so no port outlives it.
-  std::vector<std::shared_ptr<transport::Closeable>> forwards;
-  // Set when the tab is closed; a starter that stores a transport afterwards must close it.
+  // Set when the tab is closed; a starter that connects afterwards must close its connection.
   bool closed = false;
 
   std::atomic<bool> alive{true};
@@ -65,8 +68,5 @@ struct Tab {
 };
 
 using TabPtr = std::shared_ptr<Tab>;
-
-// The transport slots a tab has, named as the tab record names them.
-enum class Slot { channel, serial, telnet, raw, ssh1 };
 
 }  // namespace veltaro::gui

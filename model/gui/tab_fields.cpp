@@ -17,6 +17,15 @@ std::string session_encoding(const common::Json& rec) {
   return enc;
 }
 
+PortField session_port(const common::Json& rec, long long default_port) {
+  const common::Json* raw = common::member(rec, "port");
+  if (!raw || !common::truthy(*raw)) return {std::to_string(default_port), default_port};
+  const auto port = common::to_int(*raw);
+  if (!port) return {common::to_text(*raw), std::nullopt};
+  if (*port == 0) return {std::to_string(default_port), default_port};
+  return {std::to_string(*port), *port};
+}
+
 std::string session_protocol(const common::Json& rec) {
   return common::text_or(rec, "protocol", "ssh");
 }

@@ -12,31 +12,15 @@ bool VeltaroApp::send_input(const std::string& tab_id, const std::string& data) 
   if (!tab) return false;
   try {
     std::string encoding;
-    std::shared_ptr<transport::Transport> channel, telnet, raw, ssh1;
-    std::shared_ptr<transport::SerialLine> serial;
+    std::shared_ptr<TabConnection> connection;
     {
       const std::lock_guard lock(tab->mutex);
       encoding = tab->encoding.empty() ? "utf-8" : tab->encoding;
-      channel = tab->channel;
-      serial = tab->serial;
-      telnet = tab->telnet;
-      raw = tab->raw;
-      ssh1 = tab->ssh1;
+      connection = tab->connection;
     }
     const std::string bytes = common::encode(encoding, data);
-    if (channel) {
-      channel->send(bytes);
-    } else if (serial) {
-      serial->write(bytes);
-    } else if (telnet) {
-      telnet->send(bytes);
-    } else if (raw) {
-      raw->send(bytes);
-    } else if (ssh1) {
-      ssh1->send(bytes);
-    } else {
-      return false;
-    }
+    if (!connection) return false;
+    connection->send_input(bytes);
     return true;
   } catch (const std::exception& e) {
     common::diag("[send_input]", e.what());
@@ -56,12 +40,12 @@ void VeltaroApp::resize_pty(const std::string& tab_id, const Json& rows_in, cons
     }
     const int rows = static_cast<int>(std::clamp<long long>(*rows_value, 2, 10000));
     const int cols = static_cast<int>(std::clamp<long long>(*cols_value, 20, 10000));
-    std::shared_ptr<transport::Transport> target;
+    std::shared_ptr<TabConnection> connection;
     {
       const std::lock_guard lock(tab->mutex);
-      target = tab->channel ? tab->channel : tab->telnet ? tab->telnet : tab->ssh1;
+      connection = tab->connection;
     }
-    if (target) target->resize(rows, cols);
+    if (connection) connection->resize(rows, cols);
   } catch (const std::exception& e) {
     common::diag("[resize_pty]", e.what());
   }
@@ -92,6 +76,8 @@ Json VeltaroApp::toggle_tab_reading(const std::string& tab_id) {
   bool now = tab->reading.load();
   while (!tab->reading.compare_exchange_weak(now, !now)) {
   }
+  // With capture off nothing is kept, so a reader held by a full buffer must go on.
+  wake_waiting_reader(*tab);
   return Json{{"reading", !now}};
 }
 

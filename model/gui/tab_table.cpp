@@ -1,9 +1,8 @@
 // Opening, listing and closing tabs.
+#include "common/atomic_file.h"
 #include "common/uuid.h"
 #include "model/gui/tab_fields.h"
 #include "model/gui/veltaro_app.h"
-
-#include <system_error>
 
 namespace veltaro::gui {
 
@@ -54,7 +53,8 @@ Json VeltaroApp::get_runtime_state() {
     if (!tab->session) continue;
     const Json* sid = common::member(*tab->session, "id");
     if (!sid) continue;
-    status[common::to_text(*sid)] = tab->serial && tab->alive.load() ? "online" : "offline";
+    const bool open = tab->connection && tab->connection->is_open() && tab->alive.load();
+    status[common::to_text(*sid)] = open ? "online" : "offline";
   }
   std::optional<std::string> active;
   {
@@ -127,22 +127,17 @@ Json VeltaroApp::close_tab(const std::string& tab_id) {
 void VeltaroApp::_close_tab_internal(const std::string& tab_id) {
   const TabPtr tab = find_tab(tab_id);
   if (!tab) return;
-  std::vector<std::shared_ptr<transport::Closeable>> held;
+  std::shared_ptr<TabConnection> connection;
   std::optional<std::filesystem::path> keyfile;
   {
     const std::lock_guard lock(tab->mutex);
     tab->closed = true;
-    held = {tab->channel, tab->client, tab->serial, tab->telnet, tab->raw, tab->ssh1};
-    held.insert(held.end(), tab->forwards.begin(), tab->forwards.end());
+    connection = tab->connection;
     keyfile = tab->tmp_keyfile;
   }
-  for (const auto& t : held) {
-    if (t) t->close();
-  }
-  if (keyfile) {
-    std::error_code ec;
-    std::filesystem::remove(*keyfile, ec);
-  }
+  if (connection) connection->close();
+  note_output_event(*tab, true);
+  if (keyfile) common::remove_quietly(*keyfile);
   const std::lock_guard lock(tabs_mutex);
   tabs.erase(tab_id);
   std::erase(tab_order, tab_id);

@@ -7,9 +7,11 @@
 #include "common/values.h"
 #include "model/gui/tab.h"
 #include "model/gui/window.h"
+#include "model/transports/transport.h"
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -45,29 +47,29 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
  public:
   static constexpr const char* APP_NAME = "Veltaro";
   // Fields that only take effect on a new connection.
-  static constexpr std::array<const char*, 22> _CONN_LEVEL_KEYS = {"protocol",
-                                                                   "host",
-                                                                   "port",
-                                                                   "username",
-                                                                   "password",
-                                                                   "private_key",
-                                                                   "compression",
-                                                                   "agent_forwarding",
-                                                                   "ip_version",
-                                                                   "ssh_version",
-                                                                   "ssh_legacy_compat",
-                                                                   "ssh_kex",
-                                                                   "ssh_ciphers",
-                                                                   "ssh_macs",
-                                                                   "ssh_keys",
-                                                                   "serial_bits",
-                                                                   "serial_parity",
-                                                                   "serial_stop",
-                                                                   "serial_flow",
-                                                                   "serial_baud",
-                                                                   "terminal_type",
-                                                                   "port_forwards"};
-  static constexpr std::array<const char*, 2> _CLAUDE_TOGGLEABLE_FLAGS = {"lfhascr", "crhaslf"};
+  static constexpr std::array<const char*, 22> CONN_LEVEL_KEYS = {"protocol",
+                                                                  "host",
+                                                                  "port",
+                                                                  "username",
+                                                                  "password",
+                                                                  "private_key",
+                                                                  "compression",
+                                                                  "agent_forwarding",
+                                                                  "ip_version",
+                                                                  "ssh_version",
+                                                                  "ssh_legacy_compat",
+                                                                  "ssh_kex",
+                                                                  "ssh_ciphers",
+                                                                  "ssh_macs",
+                                                                  "ssh_keys",
+                                                                  "serial_bits",
+                                                                  "serial_parity",
+                                                                  "serial_stop",
+                                                                  "serial_flow",
+                                                                  "serial_baud",
+                                                                  "terminal_type",
+                                                                  "port_forwards"};
+  static constexpr std::array<const char*, 2> CLAUDE_TOGGLEABLE_FLAGS = {"lfhascr", "crhaslf"};
 
   // Creates the data directory, loads sessions and settings, looks for the key generator.
   // Throws only when the data directory cannot be created.
@@ -105,7 +107,10 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   bool set_tab_encoding(const std::string& tab_id, const std::string& encoding);
   Json get_tab_reading(const std::string& tab_id);
   Json toggle_tab_reading(const std::string& tab_id);
-  std::string drain_terminal(const std::string& tab_id);
+  // Everything buffered for the tab. With `wait` > 0 (at most 5 s) an empty buffer is waited on
+  // until output arrives, a status line is shown, the connection ends or the tab closes.
+  std::string drain_terminal(const std::string& tab_id,
+                             std::chrono::milliseconds wait = std::chrono::milliseconds::zero());
   Json get_images();
   bool open_url(const Json& url);
   std::string read_clipboard();
@@ -132,7 +137,13 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   void _close_tab_internal(const std::string& tab_id);
   void _start_ssh(const std::string& tab_id);
   void _start_raw_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
-  void _socket_reader_loop(const std::string& tab_id, Slot kind);
+  // Hands a starter's open connection to its tab, tells the page and starts the reader; when the
+  // tab was closed meanwhile, closes the connection instead.
+  void attach_connection(const TabPtr& tab, std::shared_ptr<TabConnection> connection,
+                         std::shared_ptr<common::Decoder> decoder);
+  // The reader thread of every tab: the connection's bytes, decoded, into the output pipeline
+  // until the connection ends; then the end line, and the connection closed.
+  void _reader_loop(const std::string& tab_id);
 
   // --- serial tabs ---
   struct SerialOpened {
@@ -142,19 +153,12 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   };
   // Opens the port the session describes. Throws std::exception whose text is shown to the user.
   SerialOpened _serial_open(const Json& sess);
-  // Runs on the tab's connect thread and stays there as its reader until the tab ends.
+  // Opens the port and hands the tab a SerialConnection, also when the first open failed (its
+  // reader then begins by waiting for the device).
   void _start_serial_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
-  void _serial_reader_loop(const std::string& tab_id);
-  // True when the port is open again and installed in the tab; false when the tab closed or the
-  // application is stopping.
-  bool _serial_wait_reopen(const std::string& tab_id, const TabPtr& tab, const std::string& com,
-                           long long baud);
-  // Stores a newly opened port in the tab with a fresh decoder; when the tab was closed
-  // meanwhile, closes the port instead and returns false.
-  bool install_serial(const TabPtr& tab, const std::shared_ptr<SerialPortLine>& port);
 
   // --- board reset (serial tabs) ---
-  // True when a reset was dispatched to a worker; false when the tab has no open port.
+  // True when a reset was dispatched to a worker; false when the tab has no open serial port.
   bool hard_reset_esp(const std::string& tab_id);
   bool enter_bootloader_esp(const std::string& tab_id);
   bool _fire_esp_reset(const std::string& tab_id, const std::string& mode);
@@ -164,15 +168,16 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   // The session's algorithm lists over the legacy table when ssh_legacy_compat is on. Never
   // throws except std::bad_alloc.
   static AlgorithmPrefs _build_ssh_prefs(const Json& sess);
-  void _reader_loop(const std::string& tab_id);
   // The key file itself, or an OpenSSH copy of a .ppk key made by the key generator (a new
   // temporary file readable by the user alone). Never throws except std::bad_alloc.
   KeyPreparation _ensure_openssh_key(const std::filesystem::path& key_path) const;
 
   // --- port forwarding (SSH-2 tabs) ---
-  // Sets up one rule of the session's port_forwards; reports its own failures in the tab.
-  void _setup_forward(const std::shared_ptr<ssh2::Transport>& transport, const Json& rule,
-                      const std::string& tab_id);
+  // Sets up one rule of the session's port_forwards; reports its own failures in the tab. The
+  // listener of a local rule is returned for the connection to close; otherwise nullptr.
+  std::shared_ptr<transport::Closeable> _setup_forward(
+      const std::shared_ptr<ssh2::Transport>& transport, const Json& rule,
+      const std::string& tab_id);
   // Listens on 127.0.0.1:local_port and carries each connection to remote_host:remote_port as
   // the server sees it. Throws std::runtime_error when the port cannot be bound.
   std::shared_ptr<transport::Closeable> _open_local_forward(
@@ -183,17 +188,24 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   void _remote_handler(const std::shared_ptr<ssh2::Channel>& channel, const std::string& local_host,
                        int local_port);
 
-  // Stores a starter's new transport in its tab; when the tab was closed meanwhile, closes the
-  // transport instead and returns false.
-  bool store_transport(const TabPtr& tab, Slot slot, std::shared_ptr<transport::Transport> t,
-                       std::shared_ptr<common::Decoder> decoder);
-
   // --- output ---
   void _push_to_term(const std::string& tab_id, std::string text);
+  // _push_to_term for a tab in hand. A reader whose connection can wait is held here while the
+  // buffer is full; false once the tab is closed (the reader then stops).
+  bool push_output(Tab& tab, std::string text);
   // Returns `text` itself (moved) when neither switch is set.
   std::string _apply_eol_translation(Tab& tab, std::string text);
   void _push_info(const std::string& tab_id, const std::string& message, bool is_error = false);
   void _push_connected(const std::string& tab_id);
+  // Wakes a drain waiting on the tab: a status line, the connection's end or (`closing`) the
+  // tab's close.
+  void note_output_event(Tab& tab, bool closing = false);
+  // A reader waiting for room looks again at the capture switch and the shutdown flag.
+  void wake_waiting_reader(Tab& tab);
+  // The connection is over: "alive" false, and a waiting drain answers.
+  void mark_ended(Tab& tab);
+  // No caller will read another answer: every waiting drain answers now, later ones at once.
+  void release_waiting_drains();
 
   // --- fields, in the order the constructor sets them ---
   common::QueueTable queue_all;
@@ -211,7 +223,8 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   mutable std::mutex status_mutex;
   std::map<std::string, std::string> session_status;
 
-  std::mutex _buf_lock;  // every tab's output buffer
+  std::mutex _buf_lock;           // every tab's output buffer
+  bool drains_released_ = false;  // guarded by _buf_lock
 
   std::optional<std::filesystem::path> puttygen_exe;
 

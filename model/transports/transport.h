@@ -1,7 +1,6 @@
 // What a tab needs of its connection: connect, blocking receive, send, resize, close.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -46,14 +45,6 @@ class SerialLine : public Closeable {
   virtual void enter_bootloader() = 0;
   // What the line is, for log lines.
   virtual std::string describe() const = 0;
-};
-
-// An SSH-2 connection as a tab holds it beside its shell channel: its keep-alive interval can be
-// changed while it runs.
-class KeepAliveClient : public Closeable {
- public:
-  // Sets the transport's keep-alive interval; false when there is no transport (yet).
-  virtual bool set_keepalive(std::chrono::seconds interval) = 0;
 };
 
 }  // namespace veltaro::transport

@@ -5,46 +5,13 @@
 
 #include <optional>
 
-#include "driver_fixture.h"
-#include "tcp_peer.h"
+#include "raw_tab_fixture.h"
 
 namespace veltaro::driver {
 namespace {
 
 using peers::TcpConnection;
 using peers::TcpListener;
-
-// Marks the end of what a peer sent, so a test knows all of it went through.
-constexpr std::string_view kEnd = "#END";
-
-struct RawTab {
-  Json rec;  // the saved record, with its id
-  std::string tab;
-  std::optional<TcpConnection> peer;
-};
-
-class RawTabTest : public DriverTest {
- protected:
-  static Json raw_record(std::uint16_t port, const Json& extra = Json::object()) {
-    Json rec = {{"name", "raw"}, {"protocol", "raw"}, {"host", "127.0.0.1"}, {"port", port}};
-    for (const auto& [key, value] : extra.items()) rec[key] = value;
-    return rec;
-  }
-
-  // Saves and opens a raw session to `listener`, accepts its connection and waits until the tab
-  // reports it connected.
-  RawTab open_raw(TcpListener& listener, const Json& extra = Json::object()) {
-    RawTab t;
-    t.rec = raw_record(listener.port(), extra);
-    t.rec["id"] = save(t.rec);
-    t.tab = open_tab(t.rec["id"].get<std::string>());
-    t.peer.emplace(listener.accept());
-    EXPECT_TRUE(app().wait_for_script(connected_for(t.tab))) << "no terminalConnected";
-    return t;
-  }
-
-  std::string drain_to_end(const std::string& tab) { return app().drain_until_contains(tab, kEnd); }
-};
 
 TEST_F(RawTabTest, ConnectShowsConnectingLineThenConnected) {
   start();
@@ -188,40 +155,6 @@ TEST_F(RawTabTest, TabEncodingSwitchAppliesToOutputAndInput) {
   // What Big5 cannot hold becomes one "?" per character, also outside the basic plane.
   EXPECT_EQ(app().call("send_input", Json::array({t.tab, "中😀x"})), true);
   EXPECT_EQ(t.peer->read_until_contains("x").data, "\xA4\xA4?x");
-}
-
-std::size_t count_code_points(std::string_view utf8) {
-  std::size_t n = 0;
-  for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
-  return n;
-}
-
-TEST_F(RawTabTest, UndrainedOutputKeepsNewestTwoMillionCharacters) {
-  // Three bytes per character: a limit counted in bytes would keep a third of what it should.
-  constexpr std::size_t kLimit = 2'000'000;
-  constexpr std::size_t kSent = kLimit + 300'000;
-  constexpr std::size_t kReadSize = 4096;  // the most one chunk can hold
-  std::string sent;
-  sent.reserve(kSent * 3);
-  for (std::size_t i = 0; i < kSent; ++i) {
-    const char32_t cp = U'\u4e00' + static_cast<char32_t>(i % 5000);
-    sent += static_cast<char>(0xE0 | (cp >> 12));
-    sent += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    sent += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-  start();
-  TcpListener listener;
-  RawTab t = open_raw(listener);
-  t.peer->send(sent);
-  t.peer->close();  // the end line follows the last chunk, so then all of it was buffered
-  ASSERT_TRUE(saw_info(t.tab, kConnectionEnded, false, 0, Ms{60'000}));
-
-  const std::string kept = app().call("drain_terminal", Json::array({t.tab})).get<std::string>();
-  const std::size_t chars = count_code_points(kept);
-  EXPECT_LE(chars, kLimit);
-  EXPECT_GT(chars, kLimit - kReadSize) << "only whole oldest chunks beyond the limit go";
-  ASSERT_LE(kept.size(), sent.size());
-  EXPECT_TRUE(sent.ends_with(kept)) << "what is kept is the newest output, in order";
 }
 
 TEST_F(RawTabTest, OutputCaptureOffDropsTextForGood) {

@@ -47,8 +47,8 @@ TEST_F(OutputPipeline, SwitchesOffLeaveTheCarryAlone) {
   EXPECT_TRUE(tab->eol_prev_cr);
 }
 
-TEST_F(OutputPipeline, BufferTrimsWholeOldChunksAndKeepsTheNewest) {
-  add_tab(*app_, "t", Json::object());
+TEST_F(OutputPipeline, LineThatCannotWaitTrimsWholeOldChunksAndKeepsTheNewest) {
+  add_tab(*app_, "t", Json::object())->buffer.drop_oldest = true;
   const std::string chunk(900'000, 'a');  // 45 % of the limit
   for (int i = 0; i < 3; ++i) app_->_push_to_term("t", chunk);
   EXPECT_EQ(app_->drain_terminal("t").size(), 1'800'000u);
@@ -60,7 +60,7 @@ TEST_F(OutputPipeline, BufferTrimsWholeOldChunksAndKeepsTheNewest) {
 }
 
 TEST_F(OutputPipeline, LimitCountsCharactersNotBytes) {
-  add_tab(*app_, "t", Json::object());
+  add_tab(*app_, "t", Json::object())->buffer.drop_oldest = true;
   std::string chinese;
   for (int i = 0; i < 600'000; ++i) chinese += "中";  // 600k characters, 1.8 MB
   app_->_push_to_term("t", chinese);
@@ -72,6 +72,75 @@ TEST_F(OutputPipeline, LimitCountsCharactersNotBytes) {
   app_->_push_to_term("t", chinese + chinese);
   EXPECT_EQ(app_->drain_terminal("t").size(), 2 * chinese.size());
 }
+
+// A reader pushing into a full buffer, on a thread of its own as the tab's reader thread is.
+class HeldReader {
+ public:
+  HeldReader(VeltaroApp& app, const std::string& tab, std::string text)
+      : thread_([&app, tab, text = std::move(text), this] {
+          app._push_to_term(tab, text);
+          returned_ = true;
+        }) {}
+  ~HeldReader() { thread_.join(); }
+  bool returned() const { return returned_.load(); }
+  // Waits up to `timeout` for the push to return.
+  bool returns_within(std::chrono::milliseconds timeout) const {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (!returned() && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return returned();
+  }
+
+ private:
+  std::atomic<bool> returned_{false};
+  std::thread thread_;
+};
+
+constexpr std::chrono::milliseconds kHeldCheck{200};
+constexpr std::chrono::milliseconds kRelease{5000};
+
+TEST_F(OutputPipeline, FullBufferHoldsTheReaderUntilDrainedAndLosesNothing) {
+  add_tab(*app_, "t", Json::object());
+  const std::string chunk(900'000, 'a');
+  for (int i = 0; i < 3; ++i) app_->_push_to_term("t", chunk);  // 2.7 M: one chunk past
+  HeldReader reader(*app_, "t", "newest");
+  std::this_thread::sleep_for(kHeldCheck);
+  EXPECT_FALSE(reader.returned()) << "a full buffer must hold the reader";
+  EXPECT_EQ(app_->drain_terminal("t").size(), 2'700'000u) << "nothing was dropped";
+  ASSERT_TRUE(reader.returns_within(kRelease));
+  EXPECT_EQ(app_->drain_terminal("t"), "newest");
+}
+
+struct Release {
+  const char* name;
+  void (*act)(VeltaroApp&);
+};
+
+void PrintTo(const Release& r, std::ostream* os) {
+  *os << r.name;
+}
+
+class HeldReaderRelease : public OutputPipeline, public ::testing::WithParamInterface<Release> {};
+
+TEST_P(HeldReaderRelease, EndsTheWaitAtOnceAndDropsTheHeldText) {
+  const auto tab = add_tab(*app_, "t", Json::object());
+  app_->_push_to_term("t", std::string(2'000'000, 'a'));
+  HeldReader reader(*app_, "t", "held");
+  std::this_thread::sleep_for(kHeldCheck);
+  ASSERT_FALSE(reader.returned());
+  GetParam().act(*app_);
+  EXPECT_TRUE(reader.returns_within(kRelease));
+  const std::lock_guard lock(app_->_buf_lock);
+  EXPECT_EQ(tab->buffer.chunks.size(), 1u) << "the held text is dropped";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Events, HeldReaderRelease,
+    ::testing::Values(Release{"TabClosed", [](VeltaroApp& a) { a.close_tab("t"); }},
+                      Release{"CaptureOff", [](VeltaroApp& a) { a.toggle_tab_reading("t"); }},
+                      Release{"Shutdown", [](VeltaroApp& a) { a._shutdown(); }}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(OutputPipeline, CaptureOffDropsTextForGood) {
   auto tab = add_tab(*app_, "t", Json::object());

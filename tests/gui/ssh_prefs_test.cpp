@@ -1,6 +1,6 @@
 // Which algorithm lists an SSH-2 tab offers, from the session's fields.
-#include "model/transports/ssh2/legacy_prefs.h"
 #include "model/gui/veltaro_app.h"
+#include "model/transports/ssh2/legacy_prefs.h"
 
 #include <gtest/gtest.h>
 

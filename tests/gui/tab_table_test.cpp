@@ -1,18 +1,22 @@
 #include "test_support.h"
 
 #include <atomic>
+#include <condition_variable>
 
 namespace veltaro::gui {
 namespace {
 
 using common::Json;
 
-// A transport that records what the tab asks of it.
-class FakeTransport final : public transport::Transport {
+// A connection that records what the tab asks of it; its receive waits until it is closed.
+class FakeConnection final : public TabConnection {
  public:
-  void connect() override {}
-  std::string recv(std::size_t) override { return {}; }
-  void send(std::string_view data) override {
+  std::string receive(std::size_t) override {
+    std::unique_lock lock(mutex);
+    closed_cv.wait(lock, [&] { return closes.load() > 0; });
+    return {};
+  }
+  void send_input(std::string_view data) override {
     const std::lock_guard lock(mutex);
     sent += data;
   }
@@ -20,12 +24,22 @@ class FakeTransport final : public transport::Transport {
     rows = r;
     cols = c;
   }
-  void close() noexcept override { closes.fetch_add(1); }
-  bool is_closed() const noexcept override { return closes.load() > 0; }
+  void set_keepalive(std::chrono::seconds) noexcept override {}
+  void close() noexcept override {
+    {
+      const std::lock_guard lock(mutex);
+      closes.fetch_add(1);
+    }
+    closed_cv.notify_all();
+  }
+  bool is_open() const noexcept override { return open && closes.load() == 0; }
+  bool can_wait() const noexcept override { return true; }
 
   std::mutex mutex;
+  std::condition_variable closed_cv;
   std::string sent;
   int rows = 0, cols = 0;
+  bool open = true;
   std::atomic<int> closes{0};
 };
 
@@ -80,51 +94,45 @@ TEST_F(TabTable, UnsupportedProtocolEndsInItsErrorLine) {
                                     {"session_id", id}}));
 }
 
-TEST_F(TabTable, InputGoesToTheTransportInTheTabsEncoding) {
+TEST_F(TabTable, InputAndSizeGoToTheConnectionInTheTabsEncoding) {
   auto tab = testing::add_tab(*app_, "t", Json{{"id", "s"}});
-  EXPECT_FALSE(app_->send_input("t", "early")) << "no transport yet";
+  EXPECT_FALSE(app_->send_input("t", "early")) << "no connection yet";
   EXPECT_FALSE(app_->send_input("missing", "x"));
-  auto t = std::make_shared<FakeTransport>();
-  ASSERT_TRUE(app_->store_transport(tab, Slot::raw, t, nullptr));
+  auto c = std::make_shared<FakeConnection>();
+  tab->connection = c;
   EXPECT_TRUE(app_->set_tab_encoding("t", "Big5"));
   EXPECT_EQ(tab->encoding, "Big5") << "kept as given";
   EXPECT_FALSE(app_->set_tab_encoding("t", "no-such-encoding"));
   EXPECT_TRUE(app_->send_input("t", "中😀"));
-  EXPECT_EQ(t->sent, "\xA4\xA4?");
+  EXPECT_EQ(c->sent, "\xA4\xA4?");
 
   app_->resize_pty("t", Json(0), Json("5"));
-  EXPECT_EQ(t->rows, 0) << "raw tabs are never resized";
-  tab->telnet = t;
-  app_->resize_pty("t", Json(0), Json("5"));
-  EXPECT_EQ(t->rows, 2);
-  EXPECT_EQ(t->cols, 20);
+  EXPECT_EQ(c->rows, 2);
+  EXPECT_EQ(c->cols, 20);
   ::testing::internal::CaptureStdout();
   app_->resize_pty("t", Json("tall"), Json(80));
   EXPECT_TRUE(::testing::internal::GetCapturedStdout().starts_with("[resize_pty] "));
 }
 
-TEST_F(TabTable, ATransportStoredAfterTheTabClosedIsClosedAtOnce) {
+TEST_F(TabTable, AConnectionAttachedAfterTheTabClosedIsClosedAtOnce) {
   auto tab = testing::add_tab(*app_, "t", Json{{"id", "s"}});
-  auto held = std::make_shared<FakeTransport>();
-  ASSERT_TRUE(app_->store_transport(tab, Slot::raw, held, nullptr));
+  auto held = std::make_shared<FakeConnection>();
+  app_->attach_connection(tab, held, nullptr);
+  EXPECT_TRUE(window_->wait_for("terminalConnected(\"t\")"));
   app_->close_tab("t");
-  EXPECT_EQ(held->closes.load(), 1);
-  auto late = std::make_shared<FakeTransport>();
-  EXPECT_FALSE(app_->store_transport(tab, Slot::raw, late, nullptr));
+  EXPECT_GE(held->closes.load(), 1);
+  auto late = std::make_shared<FakeConnection>();
+  app_->attach_connection(tab, late, nullptr);
   EXPECT_EQ(late->closes.load(), 1);
 }
 
 TEST_F(TabTable, SerialTabsReportTheirOwnReachability) {
-  class FakeSerial final : public transport::SerialLine {
-   public:
-    std::string read(std::size_t) override { return {}; }
-    void write(std::string_view) override {}
-    bool is_open() const noexcept override { return true; }
-    void close() noexcept override {}
-  };
   auto open = testing::add_tab(*app_, "s1", Json{{"id", "a"}, {"protocol", "serial"}});
-  open->serial = std::make_shared<FakeSerial>();
+  open->connection = std::make_shared<FakeConnection>();
   auto gone = testing::add_tab(*app_, "s2", Json{{"id", "b"}, {"protocol", "serial"}});
+  auto shut = std::make_shared<FakeConnection>();
+  shut->open = false;
+  gone->connection = shut;
   {
     const std::lock_guard lock(app_->status_mutex);
     app_->session_status = {{"a", "offline"}, {"b", "online"}, {"c", "online"}};
@@ -139,6 +147,7 @@ TEST_F(TabTable, OperationTableGivesNeutralResultsForWrongArguments) {
   EXPECT_EQ(call("send_input", Json::array({42, "x"})), false);
   EXPECT_EQ(call("send_input", Json::array()), false);
   EXPECT_EQ(call("drain_terminal", Json::array({nullptr})), "");
+  EXPECT_EQ(call("drain_terminal", Json::array({"t", "soon"})), "");
   EXPECT_EQ(call("get_tab_reading", Json::array({Json::object()})), (Json{{"reading", false}}));
   EXPECT_EQ(call("toggle_tab_reading", Json::array({"nope"})), (Json{{"reading", false}}));
   EXPECT_EQ(call("set_tab_encoding", Json::array({"t", 5})), false);

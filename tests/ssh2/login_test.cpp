@@ -223,6 +223,65 @@ TEST_F(OpenSshLogin, compression_is_negotiated_when_asked_for) {
   EXPECT_TRUE(sshd_->wait_for_log("compression: zlib@openssh.com", from)) << sshd_->log_text();
 }
 
+// Servers taking turns on one port, each with host keys of the types given.
+class HostKeyPinning : public ::testing::Test {
+ protected:
+  ConnectOptions options(int port) const {
+    auto o = options_for(port);
+    o.password = kTestPassword;
+    return o;
+  }
+  // Connects with a client that auto-adds, loaded from and saved to `known`.
+  void connect_pinning(const ConnectOptions& o) const {
+    Client client;
+    if (std::filesystem::exists(known_)) client.load_host_keys(known_);
+    client.set_missing_host_key_policy(MissingHostKeyPolicy::kAutoAdd);
+    client.connect(o);
+    client.save_host_keys(known_);
+  }
+
+  IsolatedHome home_;
+  TempDir dir_;
+  const std::filesystem::path known_ = dir_ / "known_hosts";
+};
+
+TEST_F(HostKeyPinning, a_key_of_a_type_not_pinned_for_the_host_is_refused_as_changed) {
+  for (const auto& [pinned_type, other_type] :
+       {std::pair{"ed25519", "rsa"}, std::pair{"rsa", "ed25519"}}) {
+    std::filesystem::remove(known_);
+    int port = 0;
+    {
+      const Sshd first(SshdKind::kModern, {}, {{pinned_type}});
+      port = first.port();
+      connect_pinning(options(port));
+    }
+    const std::string pinned = read_text(known_);
+    ASSERT_EQ(std::count(pinned.begin(), pinned.end(), '\n'), 1) << pinned;
+
+    const Sshd impostor(SshdKind::kModern, {}, {{other_type}, port});
+    const std::string id = "[127.0.0.1]:" + std::to_string(port);
+    try {
+      connect_pinning(options(port));
+      ADD_FAILURE() << other_type << " key accepted where " << pinned_type << " is pinned";
+    } catch (const HostKeyError& e) {
+      EXPECT_NE(std::string(e.what()).find("host key of " + id + " has changed"), std::string::npos)
+          << e.what();
+    }
+    EXPECT_EQ(read_text(known_), pinned) << "nothing is pinned beside the known key";
+  }
+}
+
+TEST_F(HostKeyPinning, the_pinned_type_is_asked_for_first_when_the_server_has_several) {
+  const Sshd both(SshdKind::kModern, {}, {{"ed25519", "rsa"}});
+  const std::string id = "[127.0.0.1]:" + std::to_string(both.port());
+  const std::string rsa_line = id + " " + read_text(both.host_key_pub(1));
+  write_text(known_, rsa_line);
+  const auto from = both.log_size();
+  connect_pinning(options(both.port()));
+  EXPECT_EQ(read_text(known_), rsa_line);
+  EXPECT_TRUE(both.wait_for_log("kex: host key algorithm: rsa-sha2", from)) << both.log_text();
+}
+
 TEST(SshConnectFailure, server_that_closes_at_once) {
   peers::TcpListener listener;
   std::thread closer([&] {

@@ -113,25 +113,50 @@ void Process::stop() noexcept {
   pid_ = -1;
 }
 
+namespace {
+
+// Every process's parent, read from /proc.
+std::map<pid_t, pid_t> parents() {
+  std::map<pid_t, pid_t> out;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    // pid (comm) state ppid ...: comm may hold blanks, so read after the last ')'.
+    std::istringstream rest(line.substr(line.rfind(')') + 1));
+    std::string state;
+    pid_t ppid = 0;
+    if (rest >> state >> ppid) out[static_cast<pid_t>(std::atoi(line.c_str()))] = ppid;
+  }
+  return out;
+}
+
+}  // namespace
+
 void Process::wait_for_children(std::chrono::milliseconds timeout) const {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   const auto has_children = [this] {
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
-      std::ifstream stat(entry.path() / "stat");
-      std::string line;
-      if (!std::getline(stat, line)) continue;
-      // pid (comm) state ppid ...: comm may hold blanks, so read after the last ')'.
-      std::istringstream rest(line.substr(line.rfind(')') + 1));
-      std::string state;
-      pid_t ppid = 0;
-      if (rest >> state >> ppid && ppid == pid_) return true;
+    for (const auto& [pid, ppid] : parents()) {
+      if (ppid == pid_) return true;
     }
     return false;
   };
   while (pid_ > 0 && has_children() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(kReapStep);
   }
+}
+
+std::vector<pid_t> Process::descendants() const {
+  const auto all = parents();
+  std::vector<pid_t> found = {pid_};
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    for (const auto& [pid, ppid] : all) {
+      if (ppid == found[i]) found.push_back(pid);
+    }
+  }
+  found.erase(found.begin());
+  return found;
 }
 
 std::string run_tool(const std::vector<std::string>& argv, const SpawnOptions& options,

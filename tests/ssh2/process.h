@@ -38,6 +38,8 @@ class Process {
   // Waits until the children it forked (a server's per-connection processes) have ended, so
   // that stopping it orphans none. Gives up after `timeout`.
   void wait_for_children(std::chrono::milliseconds timeout) const;
+  // Its children, their children and so on, as they are now.
+  std::vector<pid_t> descendants() const;
 
  private:
   explicit Process(pid_t pid) : pid_(pid) {}

@@ -45,10 +45,14 @@ void open_up(const std::filesystem::path& dir) {
   std::filesystem::permissions(dir, std::filesystem::perms(0755));
 }
 
-std::string sshd_config(SshdKind kind, const std::filesystem::path& dir, int port) {
-  const auto in_dir = [&](const char* name) { return (dir / name).string(); };
+std::string sshd_config(SshdKind kind, const std::filesystem::path& dir, int port,
+                        std::size_t host_keys) {
+  const auto in_dir = [&](const std::string& name) { return (dir / name).string(); };
   std::string c = "Port " + std::to_string(port) + "\nListenAddress 127.0.0.1\n";
-  c += "HostKey " + in_dir("host_key") + "\nPidFile " + in_dir("sshd.pid") + "\n";
+  for (std::size_t i = 0; i < host_keys; ++i) {
+    c += "HostKey " + in_dir("host_key_" + std::to_string(i)) + "\n";
+  }
+  c += "PidFile " + in_dir("sshd.pid") + "\n";
   c += "AuthorizedKeysFile " + in_dir("authorized_keys") + "\n";
   c += "UsePAM no\n"
        "StrictModes no\n"
@@ -113,18 +117,22 @@ KeyPair make_key(const std::filesystem::path& file, const std::string& type,
   return {file, pub};
 }
 
-Sshd::Sshd(SshdKind kind, const std::vector<std::string>& authorized_keys) {
+Sshd::Sshd(SshdKind kind, const std::vector<std::string>& authorized_keys, const SshdSetup& setup) {
   ensure_test_user();
   std::filesystem::create_directories("/run/sshd");
   std::filesystem::permissions("/run/sshd", std::filesystem::perms(0755));
   open_up(dir_.path());
-  make_key(dir_ / "host_key", kind == SshdKind::kLegacyOnly ? "rsa" : "ed25519");
+  auto types = setup.host_key_types;
+  if (types.empty()) types.push_back(kind == SshdKind::kLegacyOnly ? "rsa" : "ed25519");
+  for (std::size_t i = 0; i < types.size(); ++i) {
+    make_key(dir_ / ("host_key_" + std::to_string(i)), types[i]);
+  }
   std::string keys;
   for (const auto& k : authorized_keys) keys += k + "\n";
   write_text(dir_ / "authorized_keys", keys);
   std::filesystem::permissions(dir_ / "authorized_keys", std::filesystem::perms(0644));
-  port_ = peers::refused_port();
-  write_text(dir_ / "sshd_config", sshd_config(kind, dir_.path(), port_));
+  port_ = setup.port != 0 ? setup.port : peers::refused_port();
+  write_text(dir_ / "sshd_config", sshd_config(kind, dir_.path(), port_, types.size()));
   const auto log = dir_ / "sshd.log";
   // -D: stay in the foreground; -E: the log, DEBUG3 included, into a file of our own.
   process_.emplace(Process::spawn(

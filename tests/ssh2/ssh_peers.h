@@ -41,19 +41,30 @@ enum class SshdKind {
   kLegacyOnly,  // CBC ciphers, SHA-1 key exchanges and MACs, ssh-rsa only
 };
 
+struct SshdSetup {
+  // ssh-keygen types of the host keys; empty: ed25519, or rsa for kLegacyOnly.
+  std::vector<std::string> host_key_types;
+  int port = 0;  // 0: a free port
+};
+
 class Sshd {
  public:
-  Sshd(SshdKind kind, const std::vector<std::string>& authorized_keys);
+  Sshd(SshdKind kind, const std::vector<std::string>& authorized_keys, const SshdSetup& setup = {});
   ~Sshd();
   Sshd(const Sshd&) = delete;
   Sshd& operator=(const Sshd&) = delete;
   int port() const noexcept { return port_; }
-  std::filesystem::path host_key_pub() const { return dir_ / "host_key.pub"; }
+  // The public half of the host key of the type given `index`-th in the setup.
+  std::filesystem::path host_key_pub(std::size_t index = 0) const {
+    return dir_ / ("host_key_" + std::to_string(index) + ".pub");
+  }
   std::size_t log_size() const;
   // Waits until the log, from byte `from` on, contains `needle`.
   bool wait_for_log(const std::string& needle, std::size_t from,
                     std::chrono::milliseconds timeout = kEventWait) const;
   std::string log_text() const;
+  // The processes serving connections (and what they started), e.g. to freeze them.
+  std::vector<pid_t> session_processes() const { return process_->descendants(); }
 
  private:
   TempDir dir_;

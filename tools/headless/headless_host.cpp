@@ -74,6 +74,8 @@ void HeadlessHost::run_loop(const gui::LoopOptions&) {
     if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
     handle_line(line);
   }
+  // Nobody reads a long-polling drain's answer any more; it must not hold up the shutdown.
+  app_->release_waiting_drains();
   std::unique_lock lock(in_flight_->mutex);
   in_flight_->idle.wait_for(lock, kDrainTimeout, [this] { return in_flight_->count == 0; });
 }

@@ -36,7 +36,7 @@ struct ConnectOptions {
   std::chrono::milliseconds timeout{15'000};  // the TCP connect and each step of the handshake
 };
 
-class Client final : public transport::KeepAliveClient {
+class Client final : public transport::Closeable {
  public:
   Client();
   ~Client() override;
@@ -63,7 +63,7 @@ class Client final : public transport::KeepAliveClient {
   std::shared_ptr<Transport> get_transport() const;
 
   // Changes the running connection's keep-alive; false when there is none.
-  bool set_keepalive(std::chrono::seconds interval) override;
+  bool set_keepalive(std::chrono::seconds interval);
 
   // Closes the channels, then the connection. Idempotent, thread-safe; never throws. A connect
   // in progress is not cut short: it ends within its time-out and then fails.

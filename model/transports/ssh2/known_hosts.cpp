@@ -208,22 +208,18 @@ void HostKeys::add(std::string host_id, HostKey key) {
 
 HostKeyStatus HostKeys::check(std::string_view host_id, const HostKey& key) const {
   bool known = false;
-  bool other_of_type = false;
+  bool pinned = false;
   for (const Entry& e : entries_) {
     if (!hosts_match(e.hosts, host_id)) continue;
     if (e.revoked) {
       if (e.key.blob == key.blob) return HostKeyStatus::kRevoked;
       continue;
     }
-    if (e.key.type != key.type) continue;
-    if (e.key.blob == key.blob) {
-      known = true;
-    } else {
-      other_of_type = true;
-    }
+    pinned = true;
+    if (e.key.type == key.type && e.key.blob == key.blob) known = true;
   }
   if (known) return HostKeyStatus::kKnown;
-  return other_of_type ? HostKeyStatus::kChanged : HostKeyStatus::kUnknown;
+  return pinned ? HostKeyStatus::kChanged : HostKeyStatus::kUnknown;
 }
 
 void HostKeys::load(const std::filesystem::path& file) {

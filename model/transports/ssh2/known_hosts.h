@@ -18,10 +18,12 @@ struct HostKey {
   friend bool operator==(const HostKey&, const HostKey&) = default;
 };
 
+// A host with any pinned key is held to its pinned keys, whatever their types: a server that
+// shows a key of a type not pinned for it may be an impostor that offers nothing else.
 enum class HostKeyStatus {
   kKnown,    // a line for this host holds exactly this key
-  kUnknown,  // no line for this host holds a key of this type
-  kChanged,  // lines for this host hold keys of this type, none of them this one
+  kUnknown,  // no line holds any key for this host
+  kChanged,  // lines hold keys for this host, none of them this one
   kRevoked,  // an @revoked line names this key
 };
 
@@ -60,10 +62,10 @@ class HostKeys {
 // A key from its type name and the base64 text of its blob; nullopt when that is no base64.
 std::optional<HostKey> host_key_from_base64(std::string type, std::string_view base64);
 
-// Appends a line for each (host id, key) that `file` does not already pin for that host, under a
+// Appends a line for each (host id, key) whose host `file` does not pin any key for yet, under a
 // lock shared by the whole process, re-reading the file under that lock so that two connects
-// finishing together neither lose a key nor write one twice. A key for which the file meanwhile
-// pins a different key of the same type is left out. Creates the file (mode 0600) when missing.
+// finishing together neither lose a key nor write one twice. A key for a host the file
+// meanwhile pins another key for is left out. Creates the file (mode 0600) when missing.
 // Throws std::runtime_error when the file exists but cannot be read (then nothing is written) or
 // when writing fails.
 void append_known_hosts(const std::filesystem::path& file,

@@ -1,0 +1,113 @@
+// Each tab's undrained terminal text: the reader appends, the page drains. A reader whose
+// connection can wait is held while the buffer is full, so flow control slows the peer instead of
+// output being thrown away.
+#include "model/gui/veltaro_app.h"
+
+#include <algorithm>
+
+namespace veltaro::gui {
+
+namespace {
+
+// At this many undrained characters a waiting reader stops; a dropping one discards its oldest
+// chunks beyond it (the newest chunk always stays whole).
+constexpr common::CharCount kBufferLimit{2'000'000};
+// The longest a drain_terminal may wait for something to answer.
+constexpr std::chrono::milliseconds kMaxDrainWait{5000};
+
+}  // namespace
+
+void VeltaroApp::_push_to_term(const std::string& tab_id, std::string text) {
+  if (text.empty()) return;
+  if (const TabPtr tab = find_tab(tab_id)) push_output(*tab, std::move(text));
+}
+
+bool VeltaroApp::push_output(Tab& tab, std::string text) {
+  if (text.empty() || !tab.reading.load()) return true;
+  std::string translated = _apply_eol_translation(tab, std::move(text));
+  const common::CharCount chars = common::count_chars(translated);
+  std::unique_lock lock(_buf_lock);
+  OutputBuffer& buf = tab.buffer;
+  if (!buf.drop_oldest) {
+    buf.room.wait(lock, [&] {
+      return buf.total < kBufferLimit || buf.closed || !tab.reading.load() || _stop.load();
+    });
+    // Text for a closed tab or with capture off is dropped, as it would have been on arrival.
+    if (buf.closed || !tab.reading.load() || _stop.load()) return !buf.closed;
+  } else if (buf.closed) {
+    return false;
+  }
+  const bool was_empty = buf.chunks.empty();
+  buf.chunks.push_back({std::move(translated), chars});
+  buf.total += chars;
+  while (buf.drop_oldest && buf.total > kBufferLimit && buf.chunks.size() > 1) {
+    buf.total -= buf.chunks.front().chars;
+    buf.chunks.pop_front();
+  }
+  // Only the first chunk can end a drain's wait; later ones find nobody waiting.
+  if (was_empty) buf.changed.notify_all();
+  return true;
+}
+
+std::string VeltaroApp::drain_terminal(const std::string& tab_id, std::chrono::milliseconds wait) {
+  const TabPtr tab = find_tab(tab_id);
+  if (!tab) return {};
+  std::deque<OutputBuffer::Chunk> taken;
+  {
+    std::unique_lock lock(_buf_lock);
+    OutputBuffer& buf = tab->buffer;
+    if (wait > std::chrono::milliseconds::zero() && buf.chunks.empty()) {
+      const std::uint64_t seen = buf.events;
+      buf.changed.wait_for(lock, std::min(wait, kMaxDrainWait), [&] {
+        return !buf.chunks.empty() || buf.events != seen || buf.closed || drains_released_;
+      });
+    }
+    auto& chunks = buf.chunks;
+    buf.total = {};
+    buf.room.notify_all();
+    if (chunks.size() == 1) {
+      std::string only = std::move(chunks.front().text);
+      chunks.clear();
+      return only;
+    }
+    taken.swap(chunks);
+  }
+  // Joined outside the lock, so that a large drain never holds up the reader.
+  std::size_t bytes = 0;
+  for (const auto& chunk : taken) bytes += chunk.text.size();
+  std::string out;
+  out.reserve(bytes);
+  for (const auto& chunk : taken) out += chunk.text;
+  return out;
+}
+
+void VeltaroApp::note_output_event(Tab& tab, bool closing) {
+  {
+    const std::lock_guard lock(_buf_lock);
+    ++tab.buffer.events;
+    if (closing) tab.buffer.closed = true;
+  }
+  tab.buffer.changed.notify_all();
+  if (closing) tab.buffer.room.notify_all();
+}
+
+void VeltaroApp::wake_waiting_reader(Tab& tab) {
+  // Taken so that a reader between its check and its wait cannot miss the change.
+  { const std::lock_guard lock(_buf_lock); }
+  tab.buffer.room.notify_all();
+}
+
+void VeltaroApp::release_waiting_drains() {
+  {
+    const std::lock_guard lock(_buf_lock);
+    drains_released_ = true;
+  }
+  for (const auto& tab : tabs_in_order()) tab->buffer.changed.notify_all();
+}
+
+void VeltaroApp::mark_ended(Tab& tab) {
+  tab.alive.store(false);
+  note_output_event(tab);
+}
+
+}  // namespace veltaro::gui

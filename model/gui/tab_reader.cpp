@@ -1,0 +1,77 @@
+// A tab's connection from the starter onward: handed to the tab, then read by one reader thread
+// that decodes what arrives and feeds the output pipeline until the connection ends.
+#include "common/codec.h"
+#include "model/gui/veltaro_app.h"
+
+namespace veltaro::gui {
+
+namespace {
+
+constexpr std::size_t kReadSize = 4096;
+
+// The tab's decoder, made for its encoding when it has none yet; the encoding for the fallback.
+std::shared_ptr<common::Decoder> tab_decoder(Tab& tab, std::string& encoding) {
+  const std::lock_guard lock(tab.mutex);
+  encoding = tab.encoding.empty() ? "utf-8" : tab.encoding;
+  if (!tab.decoder) tab.decoder = common::Decoder::create(encoding);
+  return tab.decoder;
+}
+
+std::string decode_chunk(Tab& tab, std::string& bytes) {
+  std::string encoding;
+  const auto decoder = tab_decoder(tab, encoding);
+  try {
+    return decoder->decode_owned(bytes);
+  } catch (const std::exception&) {
+    return common::decode_whole(encoding, bytes);
+  }
+}
+
+}  // namespace
+
+void VeltaroApp::attach_connection(const TabPtr& tab, std::shared_ptr<TabConnection> connection,
+                                   std::shared_ptr<common::Decoder> decoder) {
+  {
+    const std::lock_guard lock(tab->mutex);
+    if (tab->closed) {
+      // The tab was closed while this connection was being made: nobody else will close it.
+      connection->close();
+      return;
+    }
+    tab->connection = connection;
+    tab->decoder = std::move(decoder);
+  }
+  {
+    const std::lock_guard lock(_buf_lock);
+    tab->buffer.drop_oldest = !connection->can_wait();
+  }
+  _push_connected(tab->id);
+  auto self = shared_from_this();
+  spawn_detached([self, id = tab->id] { self->_reader_loop(id); });
+}
+
+void VeltaroApp::_reader_loop(const std::string& tab_id) {
+  const TabPtr tab = find_tab(tab_id);
+  if (!tab) return;
+  std::shared_ptr<TabConnection> connection;
+  {
+    const std::lock_guard lock(tab->mutex);
+    connection = tab->connection;
+  }
+  try {
+    while (!_stop.load() && connection && connection->is_open()) {
+      std::string data = connection->receive(kReadSize);
+      if (data.empty()) break;
+      std::string text = decode_chunk(*tab, data);
+      // A tab closed behind our back: stop here, and let the close below release the peer.
+      if (!push_output(*tab, std::move(text))) break;
+    }
+  } catch (const std::exception&) {
+    // A failed receive ends the connection like the peer closing it; the end line says so.
+  }
+  mark_ended(*tab);
+  _push_info(tab_id, "─── 連線已結束 ───", false);
+  if (connection) connection->close();
+}
+
+}  // namespace veltaro::gui

@@ -1,0 +1,153 @@
+// drain_terminal(tab, wait_ms): an idle tab answers empty when the wait is over, and whatever
+// the page must see (output, a status line, the connection's end, the tab's close) ends the wait
+// at once.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <future>
+
+#include "raw_tab_fixture.h"
+
+namespace veltaro::driver {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using peers::TcpListener;
+
+// How long a test lets the back end sit in its wait before it acts, and how late an answer to a
+// woken wait may be on a loaded sanitized build while still clearly ahead of the wait's end.
+constexpr Ms kSettle{300};
+constexpr Ms kWakeSlack{1'500};
+
+struct TimedAnswer {
+  Json result;
+  Ms elapsed;
+};
+
+class LongPollTest : public RawTabTest {
+ protected:
+  // Starts drain_terminal(tab, wait_ms) on a thread of its own, as the page's bridge does.
+  std::future<TimedAnswer> drain_async(const std::string& tab, const Json& wait_ms) {
+    return std::async(std::launch::async, [this, tab, wait_ms] {
+      const auto t0 = Clock::now();
+      Json result = app().call("drain_terminal", Json::array({tab, wait_ms}));
+      return TimedAnswer{std::move(result), std::chrono::duration_cast<Ms>(Clock::now() - t0)};
+    });
+  }
+
+  TimedAnswer drain_waiting(const std::string& tab, const Json& wait_ms) {
+    return drain_async(tab, wait_ms).get();
+  }
+};
+
+TEST_F(LongPollTest, IdleTabAnswersEmptyWhenWaitIsOver) {
+  start();
+  TcpListener listener;
+  RawTab t = open_raw(listener);
+
+  const TimedAnswer idle = drain_waiting(t.tab, 2000);
+  EXPECT_EQ(idle.result, "");
+  EXPECT_GE(idle.elapsed, Ms{1'950}) << "an idle tab must hold the call for its wait";
+  EXPECT_LT(idle.elapsed, Ms{2'000} + kWakeSlack);
+
+  // Waits beyond the cap end at the cap, not never.
+  const TimedAnswer capped = drain_waiting(t.tab, 1e12);
+  EXPECT_EQ(capped.result, "");
+  EXPECT_GE(capped.elapsed, Ms{4'950});
+  EXPECT_LT(capped.elapsed, Ms{5'000} + kWakeSlack);
+
+  // Without a wait, or with one of no use, the answer is immediate as before.
+  for (const Json& wait : {Json(0), Json(-5), Json(nullptr)}) {
+    const TimedAnswer now = drain_waiting(t.tab, wait);
+    EXPECT_EQ(now.result, "") << wait.dump();
+    EXPECT_LT(now.elapsed, Ms{1'000}) << wait.dump();
+  }
+  EXPECT_EQ(drain_waiting(t.tab, "2000").result, "") << "a wait that is no number is refused";
+}
+
+TEST_F(LongPollTest, OutputAlreadyBufferedAnswersAtOnce) {
+  start();
+  TcpListener listener;
+  RawTab t = open_raw(listener);
+  t.peer->send("ready#END");
+  // Let the reader put it into the buffer; a waiting drain would pick it up anyway.
+  ASSERT_EQ(drain_to_end(t.tab), "ready#END");
+  t.peer->send("more");
+  std::this_thread::sleep_for(kSettle);
+  const TimedAnswer a = drain_waiting(t.tab, 5000);
+  EXPECT_EQ(a.result, "more");
+  EXPECT_LT(a.elapsed, kWakeSlack);
+}
+
+class WakeTest;
+
+struct WakeCase {
+  const char* name;
+  // Does what must end the wait; `t` is the waiting tab.
+  std::function<void(WakeTest&, RawTab&)> act;
+  std::string expected;  // the waiting drain's answer
+};
+
+void PrintTo(const WakeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class WakeTest : public LongPollTest, public ::testing::WithParamInterface<WakeCase> {
+ public:
+  using DriverTest::app;
+  using DriverTest::save;
+};
+
+TEST_P(WakeTest, EventDuringWaitEndsIt) {
+  const WakeCase& c = GetParam();
+  start();
+  TcpListener listener;
+  RawTab t = open_raw(listener);
+
+  auto pending = drain_async(t.tab, 5000);
+  std::this_thread::sleep_for(kSettle);
+  ASSERT_EQ(pending.wait_for(Ms{0}), std::future_status::timeout) << "the drain did not wait";
+  const auto acted = Clock::now();
+  c.act(*this, t);
+  ASSERT_EQ(pending.wait_for(Ms{5'000} + kWakeSlack), std::future_status::ready);
+  const TimedAnswer a = pending.get();
+  const auto after_act = std::chrono::duration_cast<Ms>(Clock::now() - acted);
+  EXPECT_EQ(a.result, c.expected);
+  EXPECT_LT(after_act, kWakeSlack) << "the wait must end when the event comes, not at its end";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Events, WakeTest,
+    ::testing::Values(
+        WakeCase{"PeerText", [](WakeTest&, RawTab& open) { open.peer->send("hello"); }, "hello"},
+        WakeCase{"StatusLine",
+                 [](WakeTest& test, RawTab& open) {
+                   // Saving the open session shows a status line in its tab.
+                   open.rec["name"] = "renamed";
+                   test.save(open.rec);
+                 },
+                 ""},
+        WakeCase{"ConnectionEnds", [](WakeTest&, RawTab& open) { open.peer->close(); }, ""},
+        WakeCase{"TabCloses",
+                 [](WakeTest& test, RawTab& open) {
+                   test.app().call("close_tab", Json::array({open.tab}));
+                 },
+                 ""}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(LongPollTest, EndOfInputDoesNotWaitForLongPolls) {
+  start();
+  TcpListener listener;
+  RawTab t = open_raw(listener);
+  auto pending = drain_async(t.tab, 5000);
+  std::this_thread::sleep_for(kSettle);
+  const auto t0 = Clock::now();
+  const ExitStatus st = app().finish();
+  EXPECT_TRUE(st.exited && st.code == 0) << st.describe();
+  EXPECT_LT(Clock::now() - t0, Ms{3'000}) << "shutdown waited for a long poll";
+  pending.wait_for(kAnswerWait);
+}
+
+}  // namespace
+}  // namespace veltaro::driver
