@@ -7,7 +7,9 @@
 
 #include <pthread.h>
 
+#include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace veltaro::gui {
 

@@ -77,9 +77,9 @@ class SerialConnectionTest : public testing::DataDirTest {
   }
   std::shared_ptr<SerialConnection> connect(std::unique_ptr<ScriptedPort> port) {
     port_ = port.get();
-    return std::make_shared<SerialConnection>(
-        app_, tab_, "COM9", 9600, std::make_shared<SerialPortLine>(std::move(port), "COM9"), "",
-        "");
+    // Kept here too, so that port_ outlives the connection's letting go of the line.
+    line_ = std::make_shared<SerialPortLine>(std::move(port), "COM9");
+    return std::make_shared<SerialConnection>(app_, tab_, "COM9", 9600, line_, "", "");
   }
   bool saw_disconnect_line(std::chrono::milliseconds within = 100ms) const {
     return window_->wait_for(
@@ -88,6 +88,7 @@ class SerialConnectionTest : public testing::DataDirTest {
 
   std::shared_ptr<VeltaroApp> app_;
   TabPtr tab_;
+  std::shared_ptr<SerialPortLine> line_;
   ScriptedPort* port_ = nullptr;
 };
 
