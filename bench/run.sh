@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVELTARO_TESTS=OFF -DVELTARO_BENCH=ON
-cmake --build build-bench -j"$(nproc)" --target pipeline_bench raw_throughput_bench telnet_throughput_bench ssh_throughput_bench veltaro
+cmake --build build-bench -j"$(nproc)" --target pipeline_bench raw_throughput_bench \
+  telnet_throughput_bench ssh_throughput_bench serial_throughput_bench veltaro
 mkdir -p bench/results
 build-bench/bench/pipeline_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
   | tee bench/results/pipeline.txt
@@ -15,5 +16,6 @@ build-bench/bench/telnet_throughput_bench --benchmark_report_aggregates_only=tru
   | tee bench/results/telnet_throughput.txt
 build-bench/bench/ssh_throughput_bench --benchmark_report_aggregates_only=true \
   | tee bench/results/ssh_throughput.txt
+build-bench/bench/serial_throughput_bench | tee bench/results/serial_throughput.txt
 python3 bench/window_bench.py build-bench/launcher/veltaro 3 | tee bench/results/window.txt
 python3 bench/window_burst_bench.py build-bench/launcher/veltaro 3 | tee bench/results/window_burst.txt

@@ -106,6 +106,16 @@ const std::map<std::string, Operation>& operations() {
            return wait ? Json(app.drain_terminal(id, *wait)) : Json("");
          });
        }},
+      {"hard_reset_esp",
+       [](VeltaroApp& app, const Json& p) {
+         return on_tab(p, Json(false),
+                       [&](const std::string& id) { return Json(app.hard_reset_esp(id)); });
+       }},
+      {"enter_bootloader_esp",
+       [](VeltaroApp& app, const Json& p) {
+         return on_tab(p, Json(false),
+                       [&](const std::string& id) { return Json(app.enter_bootloader_esp(id)); });
+       }},
       {"get_images", [](VeltaroApp& app, const Json&) { return app.get_images(); }},
       {"open_url", [](VeltaroApp& app, const Json& p) { return Json(app.open_url(arg(p, 0))); }},
       {"read_clipboard", [](VeltaroApp& app, const Json&) { return Json(app.read_clipboard()); }},

@@ -29,6 +29,7 @@ constexpr StarterEntry kStarters[] = {
     {"telnet", &VeltaroApp::_start_telnet_impl},
     {"telnet-serial", &VeltaroApp::_start_telnet_serial_impl},
     {"ssh1", &VeltaroApp::_start_ssh1_impl},
+    {"serial", &VeltaroApp::_start_serial_impl},
 };
 
 std::string protocol_key(const Json& sess) {

@@ -13,8 +13,11 @@
 // wait for room while the page is behind) only ever see this interface.
 #pragma once
 
+#include "model/transports/transport.h"
+
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -46,6 +49,9 @@ class TabConnection {
   // connection stops receiving and flow control slows the peer; a line that cannot wait (a serial
   // port without flow control) has its oldest output dropped instead.
   virtual bool can_wait() const noexcept = 0;
+  // The local serial line whose modem lines the board-reset actions drive: the port open right
+  // now, or nullptr (no port at the moment, or a connection that has none). Never throws.
+  virtual std::shared_ptr<transport::SerialLine> serial_line() const noexcept { return nullptr; }
 };
 
 }  // namespace veltaro::gui

@@ -29,6 +29,7 @@ class Transport;
 
 namespace veltaro::gui {
 
+class SerialPortLine;
 using common::Json;
 
 // Algorithm names per negotiation list ("kex", "ciphers", "macs", "keys"), in offer order: the
@@ -158,6 +159,23 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   void _start_telnet_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
   void _start_telnet_serial_impl(const std::string& tab_id, const SessionPtr& sess,
                                  const TabPtr& tab);
+  // --- serial tabs ---
+  struct SerialOpened {
+    std::shared_ptr<SerialPortLine> port;
+    std::string com;
+    long long baud = 0;
+  };
+  // Opens the port the session describes. Throws std::exception whose text is shown to the user.
+  SerialOpened _serial_open(const Json& sess);
+  // Opens the port and hands the tab a SerialConnection, also when the first open failed (its
+  // reader then begins by waiting for the device).
+  void _start_serial_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
+
+  // --- board reset (serial tabs) ---
+  // True when a reset was dispatched to a worker; false when the tab has no open serial port.
+  bool hard_reset_esp(const std::string& tab_id);
+  bool enter_bootloader_esp(const std::string& tab_id);
+  bool _fire_esp_reset(const std::string& tab_id, const std::string& mode);
 
   // --- SSH-2 tabs ---
   void _start_ssh_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);

@@ -39,6 +39,12 @@ class SerialLine : public Closeable {
   // Writes all of `data`. Throws std::runtime_error on failure.
   virtual void write(std::string_view data) = 0;
   virtual bool is_open() const noexcept = 0;
+  // ESP board resets through DTR and RTS; block until the sequence is done. Throw
+  // std::runtime_error when the lines cannot be driven or the line is closed.
+  virtual void hard_reset() = 0;
+  virtual void enter_bootloader() = 0;
+  // What the line is, for log lines.
+  virtual std::string describe() const = 0;
 };
 
 }  // namespace veltaro::transport

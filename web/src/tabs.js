@@ -84,6 +84,8 @@ export class Toolbar {
     this.capture = byId('tab-capture');
     this.reconnect = byId('tab-reconnect');
     this.serialTools = byId('serial-tools');
+    this.resetBoard = byId('tab-reset-board');
+    this.bootloader = byId('tab-bootloader');
     this.state = byId('tab-state');
     this.tab = null;
     this.reconnect.prepend(icon('reconnect', 14));
@@ -92,8 +94,8 @@ export class Toolbar {
     });
     this.capture.addEventListener('click', () => this.tab && actions.toggleCapture(this.tab));
     this.reconnect.addEventListener('click', () => this.tab && actions.reconnect(this.tab));
-    byId('tab-reset-board').addEventListener('click', () => this.tab && actions.resetBoard(this.tab));
-    byId('tab-bootloader').addEventListener('click', () => this.tab && actions.bootloader(this.tab));
+    this.resetBoard.addEventListener('click', () => this.tab && actions.resetBoard(this.tab));
+    this.bootloader.addEventListener('click', () => this.tab && actions.bootloader(this.tab));
   }
 
   render(tab) {
@@ -109,6 +111,9 @@ export class Toolbar {
       ? '正在擷取輸出；關閉後收到的輸出會直接丟棄'
       : '輸出擷取已關閉，收到的輸出會直接丟棄；按一下重新開啟';
     this.serialTools.hidden = tab.protocol !== 'serial';
+    // A serial tab is alive exactly while its port is open; the lines cannot be driven otherwise.
+    this.resetBoard.disabled = !tab.alive;
+    this.bootloader.disabled = !tab.alive;
     this.state.textContent = tabStateText(tab);
     this.state.dataset.state = !tab.alive ? 'ended' : tab.connected ? 'connected' : 'connecting';
   }
