@@ -36,17 +36,6 @@ void enable_keepalive(int fd) noexcept {
   ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
 }
 
-void enable_keepalive(int fd) noexcept {
-  const int on = 1;
-  const int idle = static_cast<int>(kKeepAliveIdle.count());
-  const int interval = static_cast<int>(kKeepAliveInterval.count());
-  const int probes = kKeepAliveProbes;
-  ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
-}
-
 // One attempt on one address; returns the connected descriptor or -1 with `err` set.
 int try_connect(const addrinfo& ai, Clock::time_point deadline, int& err) {
   const int fd =
