@@ -361,7 +361,9 @@ class Utf8Decoder final : public FlushingDecoder {
     // Well-formed input with nothing held back, the common case, is already the text.
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     if (held_ == 0 && scan_valid(p, p + bytes.size()) == p + bytes.size()) return std::move(bytes);
+    // Room for the text and a few replacements, each of which may be longer than its bytes.
     std::string out;
+    out.reserve(bytes.size() + bytes.size() / 8 + 16);
     decode(bytes, out);
     return out;
   }

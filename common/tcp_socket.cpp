@@ -111,15 +111,17 @@ int TcpSocket::release() noexcept {
 
 std::string TcpSocket::recv(std::size_t max_bytes) {
   std::string buf(max_bytes, '\0');
+  buf.resize(recv_into(buf.data(), buf.size()));
+  return buf;
+}
+
+std::size_t TcpSocket::recv_into(char* buf, std::size_t size) {
   for (;;) {
-    if (shut_.load()) return {};
-    const ssize_t n = ::recv(fd_, buf.data(), buf.size(), 0);
-    if (n >= 0) {
-      buf.resize(static_cast<std::size_t>(n));
-      return buf;
-    }
+    if (shut_.load()) return 0;
+    const ssize_t n = ::recv(fd_, buf, size, 0);
+    if (n >= 0) return static_cast<std::size_t>(n);
     if (errno == EINTR) continue;
-    if (shut_.load()) return {};
+    if (shut_.load()) return 0;
     throw socket_error("recv", errno);
   }
 }

@@ -36,6 +36,9 @@ class TcpSocket {
   // Waits until data arrives; empty at end of stream or after shutdown(). Throws
   // std::runtime_error on a socket error.
   std::string recv(std::size_t max_bytes);
+  // The same into the caller's buffer, for a reader that reuses one: the byte count, 0 at end of
+  // stream or after shutdown().
+  std::size_t recv_into(char* buf, std::size_t size);
 
   // Waits up to `timeout` until recv would return without blocking (data, end of stream, an
   // error or shutdown()). False when the time ran out. Never throws.

@@ -44,7 +44,9 @@ bool VeltaroApp::push_output(Tab& tab, std::string text) {
     buf.total -= buf.chunks.front().chars;
     buf.chunks.pop_front();
   }
-  // Only the first chunk can end a drain's wait; later ones find nobody waiting.
+  lock.unlock();
+  // Only the first chunk can end a drain's wait; later ones find nobody waiting. Woken after the
+  // unlock, so the drain does not wake only to block on the lock still held here.
   if (was_empty) buf.changed.notify_all();
   return true;
 }
@@ -59,12 +61,14 @@ std::string VeltaroApp::drain_terminal(const std::string& tab_id, std::chrono::m
     if (wait > std::chrono::milliseconds::zero() && buf.chunks.empty()) {
       const std::uint64_t seen = buf.events;
       buf.changed.wait_for(lock, std::min(wait, kMaxDrainWait), [&] {
-        return !buf.chunks.empty() || buf.events != seen || buf.closed || drains_released_;
+        return !buf.chunks.empty() || buf.events != seen || buf.closed || buf.ended ||
+               drains_released_;
       });
     }
     auto& chunks = buf.chunks;
+    // Only a buffer at the limit can have a reader waiting for room.
+    if (buf.total >= kBufferLimit) buf.room.notify_all();
     buf.total = {};
-    buf.room.notify_all();
     if (chunks.size() == 1) {
       std::string only = std::move(chunks.front().text);
       chunks.clear();
@@ -107,6 +111,10 @@ void VeltaroApp::release_waiting_drains() {
 
 void VeltaroApp::mark_ended(Tab& tab) {
   tab.alive.store(false);
+  {
+    const std::lock_guard lock(_buf_lock);
+    tab.buffer.ended = true;
+  }
   note_output_event(tab);
 }
 

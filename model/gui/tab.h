@@ -34,6 +34,8 @@ struct OutputBuffer {
   // tab's close. A drain compares it with the value it saw when it began to wait.
   std::uint64_t events = 0;
   bool closed = false;  // the tab left the table: nobody drains or waits any more
+  // The connection is over (or never came): no output can follow, so a drain answers at once.
+  bool ended = false;
   // A line that cannot be paused keeps the newest text and drops the oldest chunks at the limit;
   // every other connection's reader waits for room instead.
   bool drop_oldest = false;

@@ -80,6 +80,31 @@ TEST_F(LongPollTest, OutputAlreadyBufferedAnswersAtOnce) {
   EXPECT_LT(a.elapsed, kWakeSlack);
 }
 
+// Nothing can follow the end of a tab's connection: a poll that comes after it must not sit out
+// its wait, whether the peer went away or the connection never came.
+TEST_F(LongPollTest, EndedTabAnswersAtOnce) {
+  start();
+  TcpListener listener;
+  RawTab t = open_raw(listener);
+  t.peer->send("last#END");
+  ASSERT_EQ(drain_to_end(t.tab), "last#END");
+  t.peer->close();
+  ASSERT_TRUE(saw_info(t.tab, kConnectionEnded, false));
+  ASSERT_TRUE(wait_until_dead(t.tab));
+  for (int i = 0; i < 2; ++i) {
+    const TimedAnswer a = drain_waiting(t.tab, 5000);
+    EXPECT_EQ(a.result, "") << "poll " << i;
+    EXPECT_LT(a.elapsed, kWakeSlack) << "poll " << i << " waited on an ended tab";
+  }
+
+  const std::uint16_t port = peers::refused_port();
+  const std::string refused = open_tab(save(raw_record(port)));
+  ASSERT_TRUE(wait_until_dead(refused));
+  const TimedAnswer never = drain_waiting(refused, 5000);
+  EXPECT_EQ(never.result, "");
+  EXPECT_LT(never.elapsed, kWakeSlack) << "waited on a tab whose connection never came";
+}
+
 class WakeTest;
 
 struct WakeCase {

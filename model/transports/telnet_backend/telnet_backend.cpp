@@ -112,7 +112,9 @@ std::shared_ptr<common::TcpSocket> TelnetBackend::socket() const {
 }
 
 std::string TelnetBackend::process(common::TcpSocket& sock, std::string_view bytes) {
+  // The data is never longer than the bytes it comes from: one allocation, no regrowth.
   std::string data;
+  data.reserve(bytes.size());
   std::string replies;
   const std::lock_guard order(write_order_);
   {
@@ -142,9 +144,10 @@ std::string TelnetBackend::recv(std::size_t max_bytes) {
     }
     const auto sock = socket();
     if (!sock) return {};
-    const std::string bytes = sock->recv(max_bytes);
-    if (bytes.empty()) return {};
-    std::string data = process(*sock, bytes);
+    if (wire_.size() < max_bytes) wire_.resize(max_bytes);
+    const std::size_t n = sock->recv_into(wire_.data(), max_bytes);
+    if (n == 0) return {};
+    std::string data = process(*sock, std::string_view(wire_).substr(0, n));
     if (!data.empty()) return data;
   }
 }

@@ -50,6 +50,9 @@ class TelnetBackend final : public transport::Transport {
   std::shared_ptr<common::TcpSocket> socket_;
   bool closed_ = false;
   std::string pending_;  // terminal data that arrived while connect() negotiated
+  // Where recv reads the wire, kept between calls: the data is copied out of it anyway, so a fresh
+  // buffer per read would only cost an allocation and its clearing. Used by the one reader only.
+  std::string wire_;
 
   // Held from the moment the protocol produced bytes until they are written, so that what the
   // server sees follows the protocol's order (a NAWS after a resize is never overtaken by an older
