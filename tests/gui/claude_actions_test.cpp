@@ -1,5 +1,6 @@
 // The actions the assistant panel runs after the user agreed: a command typed into a tab and the
 // two line-ending flags of a tab's session.
+#include "model/gui/stream_connection.h"
 #include "tests/gui/claude_standin.h"
 
 namespace veltaro::gui::testing {
@@ -24,7 +25,7 @@ TEST_F(ClaudeActionsTest, inject_adds_a_line_feed_only_where_one_is_missing) {
   auto app = make_app();
   auto tab = add_tab(*app, "t1", Json{{"protocol", "raw"}});
   auto raw = std::make_shared<RecordingTransport>();
-  tab->raw = raw;
+  tab->connection = std::make_shared<StreamConnection>(raw);
   EXPECT_TRUE(app->claude_inject("t1", "ls -l", true));
   EXPECT_TRUE(app->claude_inject("t1", "reset\r", true));
   EXPECT_TRUE(app->claude_inject("t1", "y", false));
