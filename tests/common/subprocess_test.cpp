@@ -72,7 +72,10 @@ TEST(RunProcess, standard_input_is_fed_whole_while_the_output_is_read) {
 TEST(RunProcess, a_time_out_has_its_own_error_and_output_decodes_with_replacement) {
   EXPECT_THROW(run_process({"/bin/sleep", "30"}, 300ms, "unread"), ProcessTimeout);
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
-  EXPECT_EQ(utf8_replacing_invalid("a\xFF\xE4\xB8" "b\xE4\xB8\xAD"), "a\uFFFD\uFFFD" "b\u4E2D");
+  EXPECT_EQ(utf8_replacing_invalid("a\xFF\xE4\xB8"
+                                   "b\xE4\xB8\xAD"),
+            "a\uFFFD\uFFFD"
+            "b\u4E2D");
 }
 
 }  // namespace

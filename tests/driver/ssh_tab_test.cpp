@@ -172,7 +172,25 @@ class SshTabTest : public DriverTest {
     DriverTest::SetUp();
     // Only the agent test hands the program an agent.
     ::unsetenv("SSH_AUTH_SOCK");
+    // A temporary directory of this test's own: tests running beside it convert keys too, and
+    // the checks on leftover key copies must see only this program's files.
+    const char* old = std::getenv("TMPDIR");
+    old_tmpdir_ = old ? std::optional<std::string>(old) : std::nullopt;
+    tmpdir_.emplace();
+    ::setenv("TMPDIR", tmpdir_->path().c_str(), 1);
   }
+  void TearDown() override {
+    DriverTest::TearDown();
+    if (old_tmpdir_) {
+      ::setenv("TMPDIR", old_tmpdir_->c_str(), 1);
+    } else {
+      ::unsetenv("TMPDIR");
+    }
+    tmpdir_.reset();
+  }
+
+  std::optional<st::TempDir> tmpdir_;
+  std::optional<std::string> old_tmpdir_;
 
   static Json ssh_record(int port, const Json& extra) {
     Json rec = {{"name", "ssh"},

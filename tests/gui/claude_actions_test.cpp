@@ -1,6 +1,5 @@
 // The actions the assistant panel runs after the user agreed: a command typed into a tab and the
 // two line-ending flags of a tab's session.
-#include "model/gui/stream_connection.h"
 #include "tests/gui/claude_standin.h"
 
 namespace veltaro::gui::testing {
@@ -8,14 +7,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class RecordingTransport final : public transport::Transport {
+class RecordingConnection final : public TabConnection {
  public:
-  void connect() override {}
-  std::string recv(std::size_t) override { return {}; }
-  void send(std::string_view data) override { sent.emplace_back(data); }
+  std::string receive(std::size_t) override { return {}; }
+  void send_input(std::string_view data) override { sent.emplace_back(data); }
   void resize(int, int) override {}
-  bool is_closed() const noexcept override { return false; }
+  void set_keepalive(std::chrono::seconds) noexcept override {}
   void close() noexcept override {}
+  bool is_open() const noexcept override { return true; }
+  bool can_wait() const noexcept override { return true; }
   std::vector<std::string> sent;
 };
 
@@ -24,8 +24,8 @@ using ClaudeActionsTest = DataDirTest;
 TEST_F(ClaudeActionsTest, inject_adds_a_line_feed_only_where_one_is_missing) {
   auto app = make_app();
   auto tab = add_tab(*app, "t1", Json{{"protocol", "raw"}});
-  auto raw = std::make_shared<RecordingTransport>();
-  tab->connection = std::make_shared<StreamConnection>(raw);
+  auto raw = std::make_shared<RecordingConnection>();
+  tab->connection = raw;
   EXPECT_TRUE(app->claude_inject("t1", "ls -l", true));
   EXPECT_TRUE(app->claude_inject("t1", "reset\r", true));
   EXPECT_TRUE(app->claude_inject("t1", "y", false));
