@@ -17,19 +17,30 @@ export const DRAIN = Object.freeze({
   waitMs: 5000, // longest wait of one call; the back end caps it there too
   unparsedMax: 2, // a drain starts only while at most this many answers wait to be parsed
   retryMs: 2000, // after a failed call
+  earlyEmptyMs: 1000, // a waiting drain answered empty sooner than this: its connection has ended
+  pauseMs: 500, // before the next drain after such an answer
 });
 
 export class DrainLoop {
   // fetch(waitMs) → Promise<string>; write(text) → Promise settling once xterm.js has parsed it;
   // line(entry) → Promise, writes a status line after everything written before;
   // ended() → true once the tab's connection is known to have ended.
-  constructor({ fetch, write, line, ended = () => false, onError = () => {}, timers = globalThis }) {
+  constructor({
+    fetch,
+    write,
+    line,
+    ended = () => false,
+    onError = () => {},
+    timers = globalThis,
+    now = () => performance.now(),
+  }) {
     this._fetch = fetch;
     this._write = write;
     this._line = line;
     this._ended = ended;
     this._onError = onError;
     this._timers = timers;
+    this._now = now;
     this._issued = 0; // drains started
     this._done = 0; // drains answered and handed to the terminal
     this._lines = []; // { after: drain number, entry }
@@ -73,13 +84,22 @@ export class DrainLoop {
     return this._done > this._endedAt;
   }
 
+  // The back end answers a waiting drain at once when the tab's connection has ended; until the
+  // page's state refresh says so (slow while the window is hidden) the loop would ask again and
+  // again, so it asks at a walking pace instead. A status line also ends a wait, and is not slowed.
+  _answeredEarlyEmpty(text, waitMs, askedAt) {
+    return !text && waitMs > 0 && !this._lines.length && this._now() - askedAt < DRAIN.earlyEmptyMs;
+  }
+
   async _run() {
     const unparsed = []; // answers handed to xterm.js, oldest first, until each is parsed
     while (!this._stopped) {
       const number = ++this._issued;
       let text = '';
+      const waitMs = this._lines.length ? 0 : DRAIN.waitMs;
+      const askedAt = this._now();
       try {
-        const answer = await this._fetch(this._lines.length ? 0 : DRAIN.waitMs);
+        const answer = await this._fetch(waitMs);
         text = typeof answer === 'string' ? answer : '';
       } catch (err) {
         this._onError(err);
@@ -93,6 +113,9 @@ export class DrainLoop {
       if (this._finished(text) && !this._lines.length) break;
       if (writing) unparsed.push(writing);
       while (unparsed.length > DRAIN.unparsedMax) await unparsed.shift();
+      if (this._answeredEarlyEmpty(text, waitMs, askedAt)) {
+        await new Promise((resolve) => this._timers.setTimeout(resolve, DRAIN.pauseMs));
+      }
     }
     this._running = false;
   }

@@ -88,8 +88,10 @@ test('sizes: piled-up sizes collapse into the newest', async () => {
 
 // A drain loop over a scripted back end: each fetch waits until the test answers it, and each
 // write waits until the test says xterm.js has parsed it.
-function drainRig({ ended = () => false } = {}) {
+// Its clock moves a whole wait ahead on every look, unless the test holds it still.
+function drainRig({ ended = () => false, clock = null } = {}) {
   const rig = { fetches: [], writes: [], log: [], timers: [] };
+  let time = 0;
   rig.loop = new DrainLoop({
     fetch: (waitMs) => {
       const d = deferred();
@@ -108,6 +110,7 @@ function drainRig({ ended = () => false } = {}) {
     timers: {
       setTimeout: (fn, ms) => rig.timers.push({ fn, ms }),
     },
+    now: clock ?? (() => (time += DRAIN.waitMs)),
   });
   rig.answer = async (text) => {
     rig.fetches.at(-1).answer(text);
@@ -176,6 +179,23 @@ test('drain loop: a status line comes after the output that preceded it, the end
   assert.equal(rig.fetches.length, asked + 1);
   await rig.answer('');
   assert.equal(rig.log.at(-1), '[again]');
+});
+
+test('drain loop: an empty answer long before the wait was up slows the next drain, a status line does not', async () => {
+  const rig = drainRig({ clock: () => 0 });
+  rig.loop.start();
+  await rig.answer('');
+  assert.deepEqual(rig.timers.map((t) => t.ms), [DRAIN.pauseMs]);
+  assert.equal(rig.fetches.length, 1, 'no drain while paused');
+  rig.timers[0].fn();
+  await flush();
+  assert.equal(rig.fetches.length, 2);
+
+  rig.loop.status('line');
+  await rig.answer('');
+  assert.equal(rig.timers.length, 1, 'a wait ended by a status line goes on at once');
+  assert.equal(rig.fetches.length, 3);
+  rig.loop.stop();
 });
 
 test('drain loop: a failing fetch waits before it asks again; stop writes the lines held back', async () => {
