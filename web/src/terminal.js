@@ -102,6 +102,7 @@ export class TerminalView {
     // Pastes the web view itself delivers (middle click, its own menu) take the page's path, which
     // asks before multi-line text runs on the remote side; xterm.js would send them at once.
     this.element.addEventListener('paste', (event) => {
+      if (!event.target.closest || !event.target.closest('.xterm')) return; // the search field's own
       event.preventDefault();
       event.stopPropagation();
       const text = event.clipboardData ? event.clipboardData.getData('text/plain') : '';
