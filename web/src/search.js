@@ -63,6 +63,9 @@ class SearchBar {
       node.addEventListener('click', () => {
         this.options[option] = !this.options[option];
         node.setAttribute('aria-pressed', String(this.options[option]));
+        // The add-on compares new options with ones it has already stored, so a changed option
+        // alone would keep the old marks: they are cleared to make it search afresh.
+        this.addon.clearDecorations();
         this.find('next', true);
         this.input.focus();
       });
