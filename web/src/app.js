@@ -11,6 +11,9 @@ import { SessionEditor } from './editor.js';
 import { TabStrip, Toolbar } from './tabs.js';
 import { Welcome } from './welcome.js';
 import { isConfirmOpen } from './confirm.js';
+import { isPasteQuestionOpen } from './safePaste.js';
+import { openSearch } from './search.js';
+import { mountScrollbackSetting } from './scrollbackSetting.js';
 import { SessionActions } from './sessionActions.js';
 import { TabActions } from './tabActions.js';
 import { toastError } from './toasts.js';
@@ -40,6 +43,7 @@ function isShortcut(event) {
   if (ctrl && event.shiftKey && event.code === 'KeyW') return 'close';
   if (ctrl && event.shiftKey && event.code === 'KeyC') return 'copy';
   if (ctrl && event.shiftKey && event.code === 'KeyV') return 'paste';
+  if (ctrl && event.shiftKey && event.code === 'KeyF') return 'search';
   if (event.shiftKey && !event.ctrlKey && !event.altKey && event.key === 'Insert') return 'paste';
   return false;
 }
@@ -98,6 +102,7 @@ export class App {
     });
     this.welcome = new Welcome({ open: (id) => this.openSession(id), create: () => sessions.newSession() });
     installSidebar(() => this.scheduleFit());
+    mountScrollbackSetting(byId('toolbar'), (lines) => this._setScrollback(lines));
     this.puttyImport = installPuttyImport(this);
     new AssistantPanel(this).mount(byId('app'), document.querySelector('.tabbar'));
     window.addEventListener('keydown', (event) => this._onKey(event), true);
@@ -245,13 +250,9 @@ export class App {
     if (kept) {
       this.reusableViews.delete(sessionId);
       tab.view = kept.view;
-      tab.view.rebind({ onData: (data) => this._typed(tab, data), onKey: (event) => this._terminalKey(tab, event) });
+      tab.view.rebind(this._terminalHandlers(tab));
     } else {
-      tab.view = new TerminalView(this.area, {
-        onData: (data) => this._typed(tab, data),
-        onKey: (event) => this._terminalKey(tab, event),
-        onOpenLink: (url) => this.actions.openUrl(url),
-      });
+      tab.view = new TerminalView(this.area, { ...this._terminalHandlers(tab), onOpenLink: (url) => this.actions.openUrl(url) });
     }
     tab.view.setTabId(tab.id);
     if (this.geometry) tab.view.resizeTo(this.geometry.cols, this.geometry.rows);
@@ -297,7 +298,7 @@ export class App {
     if (wasHidden) {
       this.fitActive();
       this._refreshReading(next);
-      if (!this.editor.isOpen && !isConfirmOpen()) next.view.focus();
+      if (!this.editor.isOpen && !isConfirmOpen() && !isPasteQuestionOpen()) next.view.focus();
     }
   }
 
@@ -400,6 +401,14 @@ export class App {
 
   // ----- terminal input and output -----
 
+  _terminalHandlers(tab) {
+    return {
+      onData: (data) => this._typed(tab, data),
+      onKey: (event) => this._terminalKey(tab, event),
+      onPaste: (text) => this.actions.pasteText(tab, text),
+    };
+  }
+
   _typed(tab, data) {
     tab.input.push(data);
   }
@@ -410,12 +419,13 @@ export class App {
   }
 
   _onKey(event) {
-    if (this.editor.isOpen || isConfirmOpen() || this.puttyImport.isOpen) return;
+    if (this.editor.isOpen || isConfirmOpen() || isPasteQuestionOpen() || this.puttyImport.isOpen) return;
     const kind = isShortcut(event);
     if (!kind) return;
-    const inTerminal = Boolean(event.target && event.target.closest && event.target.closest('.terminal-view'));
+    const inTerminal = Boolean(event.target && event.target.closest && event.target.closest('.xterm'));
     const tab = this.activeTab();
     if (kind === 'cycle') this.cycleTabs(event.shiftKey ? -1 : 1);
+    else if (kind === 'search') openSearch(tab);
     else if (kind === 'close') {
       if (tab) this.closeTab(tab.id);
     } else if (!inTerminal || !tab) return; // copy and paste elsewhere stay the browser's own
@@ -423,6 +433,11 @@ export class App {
     else this.actions.pasteInto(tab);
     event.preventDefault();
     event.stopPropagation();
+  }
+
+  _setScrollback(lines) {
+    for (const tab of this.tabs.values()) tab.view.setScrollback(lines);
+    for (const { view } of this.reusableViews.values()) view.setScrollback(lines);
   }
 
   scheduleFit() {

@@ -4,6 +4,7 @@
 import { call } from './bridge.js';
 import { copyText } from './clipboard.js';
 import { isOpenableUrl } from './links.js';
+import { pasteSafely } from './safePaste.js';
 import { toastError, toastInfo } from './toasts.js';
 import { isPlainObject } from './values.js';
 
@@ -35,7 +36,12 @@ export class TabActions {
       toastInfo('剪貼簿裡沒有文字可以貼上。');
       return;
     }
-    if (this.app.tabs.get(tab.id) === tab) tab.view.paste(text);
+    this.pasteText(tab, text);
+  }
+
+  pasteText(tab, text) {
+    const open = () => this.app.tabs.get(tab.id) === tab;
+    if (open()) pasteSafely(tab, text, open);
   }
 
   async setEncoding(tab, name) {

@@ -5,6 +5,7 @@ import { FitAddon } from '@xterm/addon-fit';
 import { el } from './dom.js';
 import { formatStatusLine } from './statusLine.js';
 import { findLinks, isOpenableUrl } from './links.js';
+import { scrollbackLines } from './scrollbackSetting.js';
 
 // Latin glyphs of the CJK mono faces are exactly half the width of their ideographs, which keeps
 // the cell grid straight when Chinese and ASCII share a line.
@@ -66,7 +67,7 @@ function pieces(text) {
 const BLINK_FOR_MS = 10000;
 
 export class TerminalView {
-  constructor(parent, { onData, onKey, onOpenLink }) {
+  constructor(parent, { onData, onKey, onPaste, onOpenLink }) {
     this.element = el('div', { class: 'terminal-view', hidden: true, dataset: { testid: 'terminal' } });
     parent.appendChild(this.element);
     this._opened = false;
@@ -81,8 +82,9 @@ export class TerminalView {
       lineHeight: 1.1,
       theme: TERMINAL_THEME,
       cursorBlink: true,
-      scrollback: 10000,
-      allowProposedApi: false,
+      scrollback: scrollbackLines(),
+      // The search add-on marks every match with decorations, which xterm.js offers as proposed API.
+      allowProposedApi: true,
       drawBoldTextInBrightColors: true,
       rightClickSelectsWord: false,
       linkHandler: {
@@ -95,8 +97,17 @@ export class TerminalView {
     });
     this.fitAddon = new FitAddon();
     this.term.loadAddon(this.fitAddon);
-    this._handlers = { onData, onKey };
+    this._handlers = { onData, onKey, onPaste };
     this._blinkTimer = null;
+    // Pastes the web view itself delivers (middle click, its own menu) take the page's path, which
+    // asks before multi-line text runs on the remote side; xterm.js would send them at once.
+    this.element.addEventListener('paste', (event) => {
+      if (!event.target.closest || !event.target.closest('.xterm')) return; // the search field's own
+      event.preventDefault();
+      event.stopPropagation();
+      const text = event.clipboardData ? event.clipboardData.getData('text/plain') : '';
+      if (text) this._handlers.onPaste(text);
+    }, true);
     this._stirred();
     this.term.onData((data) => {
       this._stirred();
@@ -121,8 +132,8 @@ export class TerminalView {
   }
 
   // A reconnect gives the same terminal to the session's new tab.
-  rebind({ onData, onKey }) {
-    this._handlers = { onData, onKey };
+  rebind({ onData, onKey, onPaste }) {
+    this._handlers = { onData, onKey, onPaste };
   }
 
   setTabId(tabId) {
@@ -234,8 +245,8 @@ export class TerminalView {
     return this.term.getSelection();
   }
 
-  paste(text) {
-    this.term.paste(text);
+  setScrollback(lines) {
+    if (!this._disposed) this.term.options.scrollback = lines;
   }
 
   // The whole buffer as plain text, scrollback included, without trailing blank lines.
