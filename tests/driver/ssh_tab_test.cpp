@@ -313,8 +313,13 @@ TEST_F(SshTabTest, changed_host_key_is_refused_until_the_user_accepts_it_for_tha
   const std::string refused = open_ssh({{"name", "forged"}, {"password", st::kTestPassword}});
   const std::string line = error_line(refused);
   EXPECT_TRUE(starts_with(line, kConnectFailedPrefix)) << line;
-  for (const std::string& part : {id, "主機金鑰與記住的不同", "ecdsa-sha2-nistp256 " + was,
-                                  "ssh-ed25519 " + offered, known.string(), "接受新的主機金鑰"}) {
+  const std::vector<std::string> parts = {id,
+                                          std::string("主機金鑰與記住的不同"),
+                                          "ecdsa-sha2-nistp256 " + was,
+                                          "ssh-ed25519 " + offered,
+                                          known.string(),
+                                          "接受新的主機金鑰"};
+  for (const std::string& part : parts) {
     EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
   }
   EXPECT_TRUE(wait_until_dead(refused));
