@@ -295,6 +295,7 @@ TEST_F(SshTabTest, new_host_key_is_pinned_then_accepted_and_a_changed_one_refuse
 }
 
 TEST_F(SshTabTest, changed_host_key_is_refused_until_the_user_accepts_it_for_that_host_alone) {
+  std::filesystem::create_directories(data_dir());
   const auto known = data_dir() / "known_hosts";
   const std::string id = "[127.0.0.1]:" + std::to_string(sshd_->port());
   const st::TempDir dir;
