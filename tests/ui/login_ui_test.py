@@ -127,6 +127,9 @@ class LoginWindowTest(AppTestBase):
         d.type_keys(USER + ENTER)
         self.wait_terminal(d, tab, f"{USER}@127.0.0.1's password: ")
         d.type_keys(PASSWORD + ENTER)
+        # Keys typed before the shell is there belong to the login and are dropped with it.
+        d.wait_until("return document.getElementById('tab-state').dataset.state === 'connected'",
+                     timeout=30)
         d.type_keys("echo END-$((40+2))" + ENTER)
         self.wait_terminal(d, tab, "END-42")
         text = d.execute("return window.veltaroTest.terminalText(arguments[0]);", tab)
