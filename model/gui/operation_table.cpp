@@ -75,6 +75,18 @@ const std::map<std::string, Operation>& operations() {
            return Json(data != nullptr && app.send_input(id, *data));
          });
        }},
+      // accept_host_key(tab_id, fingerprint, reconnect=true)
+      {"accept_host_key",
+       [](VeltaroApp& app, const Json& p) {
+         const std::string* fingerprint = text_arg(p, 1);
+         const Json& reconnect = arg(p, 2);
+         const Json neutral = Json{{"ok", false}};
+         if (!fingerprint || !(reconnect.is_null() || reconnect.is_boolean())) return neutral;
+         return on_tab(p, neutral, [&](const std::string& id) {
+           return app.accept_host_key(id, *fingerprint,
+                                      reconnect.is_null() || reconnect.get<bool>());
+         });
+       }},
       {"resize_pty",
        [](VeltaroApp& app, const Json& p) {
          return on_tab(p, Json(), [&](const std::string& id) {

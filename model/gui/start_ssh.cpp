@@ -1,10 +1,12 @@
 // SSH-2 tabs: key preparation, login with known hosts and algorithm preferences, the shell with
 // its pseudo-terminal and the session's port forwards, then the reader.
 #include "common/atomic_file.h"
+#include "model/gui/login_scope.h"
 #include "model/gui/ssh2_connection.h"
 #include "model/gui/tab_fields.h"
 #include "model/gui/veltaro_app.h"
 #include "model/transports/ssh2/client.h"
+#include "model/transports/ssh2/known_hosts.h"
 #include "model/transports/ssh2/legacy_prefs.h"
 
 #include <system_error>
@@ -123,9 +125,20 @@ void VeltaroApp::_start_ssh_impl(const std::string& tab_id, const SessionPtr& se
 
   {
     const LoginKeyCopy login_only(*tab, key_copy);
+    const LoginScope login(*this, tab);
+    if (!login.prompter()) return;  // closed meanwhile
+    options.prompter = login.prompter();
     try {
       const ssh2::paramiko_legacy::ScopedOverride prefs(_build_ssh_prefs(*sess));
       client->connect(options);
+    } catch (const ssh2::HostKeyError& e) {
+      client->close();
+      fail(refuse_host_key(*tab, e));
+      return;
+    } catch (const transport::LoginAbandoned& e) {
+      client->close();
+      fail(std::string("驗證失敗：") + e.what());
+      return;
     } catch (const ssh2::AuthenticationError& e) {
       client->close();
       fail(std::string("驗證失敗：") + e.what());
@@ -139,6 +152,10 @@ void VeltaroApp::_start_ssh_impl(const std::string& tab_id, const SessionPtr& se
 
   try {
     client->save_host_keys(HOST_KEYS_FILE);
+    for (const auto& added : client->added_host_keys()) {
+      _push_info(tab_id, "─── 已記住主機金鑰：" + added.key.type + " " +
+                             ssh2::sha256_fingerprint(added.key) + " ───");
+    }
   } catch (const std::exception&) {
     // An unwritable known-hosts file only means the key is asked about again next time.
   }

@@ -1,5 +1,6 @@
-// SSH-1 tabs: a tarnlink client, logged in with the session's password, carried by the stream
-// connection like any byte-stream transport.
+// SSH-1 tabs: a tarnlink client, logged in with the session's password or one the user types in
+// the terminal, carried by the stream connection like any byte-stream transport.
+#include "model/gui/login_scope.h"
 #include "model/gui/stream_connection.h"
 #include "model/gui/tab_fields.h"
 #include "model/gui/veltaro_app.h"
@@ -25,11 +26,6 @@ void VeltaroApp::_start_ssh1_impl(const std::string& tab_id, const SessionPtr& s
   _push_info(tab_id, "正在連線到 " + host + ":" + std::to_string(port) + "（SSH-1）...");
   tarnlink::SSH1Options options;
   options.password = common::text_or(*sess, "password", "");
-  if (options.password.empty()) {
-    _push_info(tab_id, "SSH-1 目前僅支援密碼認證；請在連線設定填入密碼後重試。", true);
-    mark_ended(*tab);
-    return;
-  }
   options.host = host;
   options.username = common::text_or(*sess, "username", "");
   options.term_type = common::text_or(*sess, "terminal_type", "xterm");
@@ -39,22 +35,29 @@ void VeltaroApp::_start_ssh1_impl(const std::string& tab_id, const SessionPtr& s
 
   std::shared_ptr<transport::Transport> client;
   std::shared_ptr<common::Decoder> decoder;
-  try {
-    if (port < 1 || port > 65535) throw std::runtime_error("invalid port " + std::to_string(port));
-    options.port = static_cast<int>(port);
-    client = tarnlink::make_ssh1_client(std::move(options));
-    client->connect();
-    std::string encoding;
-    {
-      const std::lock_guard lock(tab->mutex);
-      encoding = tab->encoding;
+  {
+    const LoginScope login(*this, tab);
+    if (!login.prompter()) return;  // closed meanwhile
+    options.prompter = login.prompter();
+    try {
+      if (port < 1 || port > 65535) {
+        throw std::runtime_error("invalid port " + std::to_string(port));
+      }
+      options.port = static_cast<int>(port);
+      client = tarnlink::make_ssh1_client(std::move(options));
+      client->connect();
+      std::string encoding;
+      {
+        const std::lock_guard lock(tab->mutex);
+        encoding = tab->encoding;
+      }
+      decoder = common::Decoder::create(encoding);
+    } catch (const std::exception& e) {
+      _push_info(tab_id, std::string("SSH-1 連線失敗：") + e.what(), true);
+      mark_ended(*tab);
+      if (client) client->close();
+      return;
     }
-    decoder = common::Decoder::create(encoding);
-  } catch (const std::exception& e) {
-    _push_info(tab_id, std::string("SSH-1 連線失敗：") + e.what(), true);
-    mark_ended(*tab);
-    if (client) client->close();
-    return;
   }
   attach_connection(tab, std::make_shared<StreamConnection>(client), std::move(decoder));
 }

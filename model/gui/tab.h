@@ -4,7 +4,9 @@
 #include "common/codec.h"
 #include "common/utf8.h"
 #include "common/values.h"
+#include "model/gui/login_input.h"
 #include "model/gui/tab_connection.h"
+#include "model/transports/ssh2/known_hosts.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -43,6 +45,14 @@ struct OutputBuffer {
   std::condition_variable room;     // a reader waiting for the page to drain
 };
 
+// A host key that differs from what the known-hosts file pins for the tab's server, refused on
+// connect; the user may accept it for that host.
+struct HostKeyOffer {
+  std::string host_id;  // as the known-hosts file names the host ("[host]:port" unless port 22)
+  ssh2::HostKey key;
+  std::string fingerprint;
+};
+
 struct Tab {
   Tab(std::string tab_id, std::string tab_protocol)
       : id(std::move(tab_id)), protocol(std::move(tab_protocol)) {}
@@ -58,6 +68,9 @@ struct Tab {
   std::shared_ptr<common::Decoder> decoder;   // absent until the starter or reader makes one
   std::shared_ptr<TabConnection> connection;  // absent until the starter connected
   std::optional<std::filesystem::path> tmp_keyfile;
+  // While the connection logs in: where the user's keys go instead of the connection.
+  std::shared_ptr<LoginInput> login;
+  std::optional<HostKeyOffer> host_key_offer;  // after a refused changed host key
   // Set when the tab is closed; a starter that connects afterwards must close its connection.
   bool closed = false;
 

@@ -13,11 +13,15 @@ bool VeltaroApp::send_input(const std::string& tab_id, const std::string& data) 
   try {
     std::string encoding;
     std::shared_ptr<TabConnection> connection;
+    std::shared_ptr<LoginInput> login;
     {
       const std::lock_guard lock(tab->mutex);
       encoding = tab->encoding.empty() ? "utf-8" : tab->encoding;
       connection = tab->connection;
+      login = tab->login;
     }
+    // While logging in, the keys answer the prompt and never reach the server as input.
+    if (login && login->feed(data)) return true;
     const std::string bytes = common::encode(encoding, data);
     if (!connection) return false;
     connection->send_input(bytes);

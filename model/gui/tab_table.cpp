@@ -30,6 +30,10 @@ Json VeltaroApp::_tabs_for_js() const {
                         {"protocol", tab->protocol},
                         {"alive", tab->alive.load()},
                         {"session_id", tab->session ? tab->session->value("id", Json()) : Json()}});
+    if (const auto& offer = tab->host_key_offer) {
+      list.back()["host_key"] = Json{
+          {"host", offer->host_id}, {"type", offer->key.type}, {"fingerprint", offer->fingerprint}};
+    }
   }
   return list;
 }
@@ -129,12 +133,16 @@ void VeltaroApp::_close_tab_internal(const std::string& tab_id) {
   if (!tab) return;
   std::shared_ptr<TabConnection> connection;
   std::optional<std::filesystem::path> keyfile;
+  std::shared_ptr<LoginInput> login;
   {
     const std::lock_guard lock(tab->mutex);
     tab->closed = true;
     connection = tab->connection;
     keyfile = tab->tmp_keyfile;
+    login = tab->login;
   }
+  // A login waiting for the user gives up at once; its starter then closes what it opened.
+  if (login) login->close();
   if (connection) connection->close();
   note_output_event(*tab, true);
   if (keyfile) common::remove_quietly(*keyfile);

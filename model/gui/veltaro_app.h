@@ -25,7 +25,12 @@
 namespace veltaro::ssh2 {
 class Channel;
 class Transport;
+class HostKeyError;
 }  // namespace veltaro::ssh2
+
+namespace veltaro::transport {
+class LoginPrompter;
+}  // namespace veltaro::transport
 
 namespace veltaro::gui {
 
@@ -185,6 +190,23 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   // The key file itself, or an OpenSSH copy of a .ppk key made by the key generator (a new
   // temporary file readable by the user alone). Never throws except std::bad_alloc.
   KeyPreparation _ensure_openssh_key(const std::filesystem::path& key_path) const;
+
+  // --- login prompts (SSH tabs) ---
+  // A prompter that asks in the tab's terminal; from now on the tab's keys answer it. nullptr when
+  // the tab is closed already. Never throws except std::bad_alloc.
+  std::shared_ptr<transport::LoginPrompter> begin_login(const TabPtr& tab);
+  // Keys go to the connection again; whatever was typed and not taken is wiped. Never throws.
+  void end_login(Tab& tab) noexcept;
+
+  // --- host keys (SSH-2 tabs) ---
+  // The error line for a refused host key; a changed one is kept on the tab for the user to
+  // accept. Never throws except std::bad_alloc.
+  std::string refuse_host_key(Tab& tab, const ssh2::HostKeyError& error);
+  // Pins the changed host key the tab was refused in place of what the known-hosts file pins for
+  // that host, when `fingerprint` is still the key's; then, with `reconnect`, closes the tab and
+  // opens the session anew. {ok, error} (plus the runtime state and the new tab_id after a
+  // reconnect). Never throws.
+  Json accept_host_key(const std::string& tab_id, const std::string& fingerprint, bool reconnect);
 
   // --- port forwarding (SSH-2 tabs) ---
   // Sets up one rule of the session's port_forwards; reports its own failures in the tab. The

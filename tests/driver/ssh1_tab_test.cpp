@@ -19,7 +19,6 @@ using peers::Ssh1Server;
 
 // Key exchange and login in a sanitized build on a loaded machine.
 constexpr Ms kLoginWait{30'000};
-constexpr Ms kNoConnection{1'500};
 
 std::string connecting_line(const std::string& port) {
   return "正在連線到 127.0.0.1:" + port + "（SSH-1）...";
@@ -133,25 +132,35 @@ TEST_F(Ssh1TabTest, ClosingAConnectedTabSaysGoodbyeToTheServer) {
   EXPECT_TRUE(tab_summary(tab).is_null());
 }
 
-TEST_F(Ssh1TabTest, WithoutAPasswordNoSocketIsOpened) {
-  peers::TcpListener listener;
+TEST_F(Ssh1TabTest, WithoutAStoredPasswordItIsAskedInTheTerminalUntilRight) {
+  Ssh1Server server;
   start();
-  Json rec = ssh1_record(listener.port(), {{"ssh_version", 1}});
+  Json rec = ssh1_record(server.port(), {{"ssh_version", 1}});
   rec.erase("password");
   const std::string tab = open_record(rec);
-  EXPECT_TRUE(saw_info(tab, connecting_line(std::to_string(listener.port())), false));
-  EXPECT_TRUE(saw_info(tab, "SSH-1 目前僅支援密碼認證；請在連線設定填入密碼後重試。", true));
-  EXPECT_TRUE(wait_until_dead(tab));
-  EXPECT_THROW(listener.accept(kNoConnection), std::runtime_error);
+  const std::string prompt = std::string(peers::kSsh1User) + "@127.0.0.1's password: ";
+  app().drain_until_contains(tab, prompt, kLoginWait);
+  app().call("send_input", Json::array({tab, "wrong\r"}));
+  const std::string again = app().drain_until_contains(tab, prompt, kLoginWait);
+  EXPECT_NE(again.find("Permission denied, please try again."), std::string::npos) << again;
+  app().call("send_input", Json::array({tab, std::string(peers::kSsh1Password) + "\r"}));
+  ASSERT_TRUE(app().wait_for_script(connected_for(tab), kLoginWait)) << server.log();
+  EXPECT_EQ(server.events("password").size(), 2u);
 }
 
 TEST_F(Ssh1TabTest, FailedLoginShowsTheReasonAndEndsTheTab) {
   Ssh1Server server;
   start();
   const std::string tab = open_record(ssh1_record(server.port(), {{"password", "wrong"}}));
+  const std::string prompt = std::string(peers::kSsh1User) + "@127.0.0.1's password: ";
+  for (int i = 0; i < 3; ++i) {
+    app().drain_until_contains(tab, prompt, kLoginWait);
+    app().call("send_input", Json::array({tab, "still wrong\r"}));
+  }
   EXPECT_TRUE(saw_info(tab, "SSH-1 連線失敗：password 認證失敗", true, 0, kLoginWait));
   EXPECT_TRUE(wait_until_dead(tab));
   EXPECT_TRUE(server.wait_for("closed"));
+  EXPECT_EQ(server.events("password").size(), 4u) << "the stored one and three typed";
 }
 
 TEST_F(Ssh1TabTest, UnreadablePortMeans22) {

@@ -187,6 +187,8 @@ TEST_F(TabOpsTest, WrongOrMissingArgumentsGiveNeutralResults) {
       {"toggle_tab_reading", Json::array({Json::object()}), not_reading},
       {"toggle_tab_reading", Json::array({"nosuchtab"}), not_reading},
       {"resize_pty", Json::array(), nullptr},
+      {"accept_host_key", Json::array({tab}), Json{{"ok", false}}},
+      {"accept_host_key", Json::array({tab, "SHA256:x", "yes"}), Json{{"ok", false}}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(app().call(c.method, c.params), c.expected) << c.method << c.params.dump();

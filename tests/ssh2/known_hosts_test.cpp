@@ -129,5 +129,58 @@ TEST_F(KnownHosts, unreadable_file_is_reported_and_left_alone) {
   EXPECT_TRUE(std::filesystem::is_empty(not_a_file));
 }
 
+TEST_F(KnownHosts, fingerprint_is_the_one_ssh_keygen_prints) {
+  const auto key = make_key(*dir_ / "printed", "ed25519");
+  const std::string printed = run_tool(
+      {"/usr/bin/ssh-keygen", "-l", "-E", "sha256", "-f", key.private_key.string() + ".pub"});
+  // "256 SHA256:... comment (ED25519)"
+  const auto start = printed.find("SHA256:");
+  ASSERT_NE(start, std::string::npos) << printed;
+  EXPECT_EQ(sha256_fingerprint(key_of(key)),
+            printed.substr(start, printed.find(' ', start) - start));
+}
+
+TEST_F(KnownHosts, replacing_a_hosts_keys_leaves_every_other_host_and_decision_as_written) {
+  const TempDir dir;
+  const auto file = dir / "known_hosts";
+  const std::string other_port = HostKeys::format_line("[h]:2223", *ed_);
+  const std::string plain_h = HostKeys::format_line("h", *ed_);
+  const std::string wildcard = HostKeys::format_line("*.example.com,[h]:2*", *ec_);
+  const std::string revoked = "@revoked " + HostKeys::format_line("[h]:2222", *ec_);
+  const std::string hashed_other_line = HostKeys::format_line("[g]:2222", *ec_);
+  write_text(dir / "hashed", HostKeys::format_line("[h]:2222", *ed_) + hashed_other_line);
+  run_tool({"/usr/bin/ssh-keygen", "-q", "-H", "-f", (dir / "hashed").string()});
+  const std::string hashed = read_text(dir / "hashed");
+  const std::string hashed_other = hashed.substr(hashed.find('\n') + 1);
+  write_text(file, "# keep me\n" + other_port + HostKeys::format_line("[h]:2222", *ed_) +
+                       "a,[H]:2222,b " + HostKeys::format_line("", *ed_).substr(1) + plain_h +
+                       wildcard + revoked + hashed);
+  std::filesystem::permissions(file, std::filesystem::perms(0644));
+
+  replace_host_keys(file, "[h]:2222", *ed2_);
+
+  EXPECT_EQ(read_text(file), "# keep me\n" + other_port + "a,b " +
+                                 HostKeys::format_line("", *ed_).substr(1) + plain_h + wildcard +
+                                 revoked + hashed_other + HostKeys::format_line("[h]:2222", *ed2_));
+  EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0600));
+  HostKeys keys;
+  keys.load(file);
+  EXPECT_EQ(keys.check("[h]:2222", *ed2_), HostKeyStatus::kKnown);
+  EXPECT_EQ(keys.check("[h]:2222", *ed_), HostKeyStatus::kChanged);
+  EXPECT_EQ(keys.check("[g]:2222", *ec_), HostKeyStatus::kKnown);
+
+  const auto missing = dir / "new_known_hosts";
+  replace_host_keys(missing, "h", *ed_);
+  EXPECT_EQ(read_text(missing), plain_h);
+}
+
+TEST_F(KnownHosts, a_file_that_cannot_be_replaced_is_left_as_it_was) {
+  const TempDir dir;
+  const auto not_a_file = dir / "known_hosts";
+  std::filesystem::create_directory(not_a_file);
+  EXPECT_THROW(replace_host_keys(not_a_file, "h", *ed_), std::runtime_error);
+  EXPECT_TRUE(std::filesystem::is_directory(not_a_file));
+}
+
 }  // namespace
 }  // namespace veltaro::ssh2::testing

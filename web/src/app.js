@@ -22,6 +22,7 @@ import { asText, canonicalJson, isPlainObject } from './values.js';
 import { installSidebar } from './sidebar.js';
 import { installPuttyImport } from './puttyImport.js';
 import { AssistantPanel } from './assistantPanel.js';
+import { HostKeyAction, hostKeyOffer } from './hostKeyAction.js';
 
 // Tab and reachability state is asked for every second after it changed, and less and less often
 // (up to the cap) while it stays the same: each ask costs both processes a round trip and a render.
@@ -100,6 +101,7 @@ export class App {
       resetBoard: (tab) => actions.boardAction(tab, 'hard_reset_esp'),
       bootloader: (tab) => actions.boardAction(tab, 'enter_bootloader_esp'),
     });
+    this.hostKeyAction = new HostKeyAction({ reconnect: (tab) => this.reconnect(tab) });
     this.welcome = new Welcome({ open: (id) => this.openSession(id), create: () => sessions.newSession() });
     installSidebar(() => this.scheduleFit());
     mountScrollbackSetting(byId('toolbar'), (lines) => this._setScrollback(lines));
@@ -230,6 +232,7 @@ export class App {
     tab.protocol = asText(summary.protocol) || tab.protocol;
     tab.alive = summary.alive !== false;
     tab.sessionId = asText(summary.session_id);
+    tab.hostKey = hostKeyOffer(summary);
   }
 
   _createTab(summary) {
@@ -245,6 +248,7 @@ export class App {
       encoding: (asText(session && session.line_code_page) || 'utf-8').toLowerCase(),
       reading: true,
       closing: false,
+      hostKey: hostKeyOffer(summary),
     };
     const kept = this.reusableViews.get(sessionId);
     if (kept) {
@@ -514,6 +518,7 @@ export class App {
     const tabs = this.order.map((id) => this.tabs.get(id)).filter(Boolean);
     this.strip.render(tabs, this.activeTabId);
     this.toolbar.render(this.activeTab());
+    this.hostKeyAction.render(this.activeTab());
     this.welcome.render(tabs.length === 0, this.sessions, getView('recent'));
     this.list.setStatus(this.sessionStatus, new Set(tabs.map((t) => t.sessionId)));
   }

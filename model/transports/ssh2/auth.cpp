@@ -2,6 +2,7 @@
 
 #include "model/transports/ssh2/errors.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
@@ -14,6 +15,13 @@ namespace veltaro::ssh2::detail {
 namespace {
 
 using KeyPtr = std::unique_ptr<ssh_key_struct, decltype(&ssh_key_free)>;
+
+// A server may ask several rounds of questions in one keyboard-interactive exchange; one that
+// never stops asking is refused.
+constexpr int kInfoRounds = 8;
+
+// Shown before the user is asked again, as OpenSSH's client says it.
+constexpr const char* kRefused = "Permission denied, please try again.";
 
 // Without a callback, OpenSSL asks for a PEM key's passphrase on the terminal.
 int no_passphrase(const char*, char*, std::size_t, int, int, void*) {
@@ -57,6 +65,33 @@ class Login {
     return accepted(keyboard_interactive(password), "password (keyboard-interactive)");
   }
 
+  // True when the server accepted what the user typed.
+  bool ask_user(transport::LoginPrompter& prompter) {
+    if (!methods_known()) {
+      const int rc = ssh_userauth_none(session_, nullptr);
+      if (rc == SSH_AUTH_SUCCESS) return true;
+      if (rc != SSH_AUTH_DENIED && rc != SSH_AUTH_PARTIAL) accepted(rc, "none");
+    }
+    for (int attempt = 0; attempt < kPromptTries; ++attempt) {
+      if (refused_ > 0) prompter.show(kRefused);
+      int rc = SSH_AUTH_DENIED;
+      const char* label = nullptr;
+      if (allows(SSH_AUTH_METHOD_PASSWORD)) {
+        const common::Secret typed =
+            prompter.ask(user() + "@" + creds_.host + "'s password: ", false);
+        rc = ssh_userauth_password(session_, nullptr, typed.c_str());
+        label = "password";
+      } else if (allows(SSH_AUTH_METHOD_INTERACTIVE)) {
+        rc = keyboard_interactive_asking(prompter);
+        label = "keyboard-interactive";
+      } else {
+        return false;
+      }
+      if (accepted(rc, label)) return true;
+    }
+    return false;
+  }
+
   [[noreturn]] void fail() const {
     std::string detail;
     for (const auto& p : problems_) detail += "; " + p;
@@ -77,6 +112,40 @@ class Login {
     return rc;
   }
 
+  // libssh learns the server's methods from its answer to an attempt.
+  bool methods_known() const { return ssh_userauth_list(session_, nullptr) != 0; }
+
+  std::string user() const {
+    char* name = nullptr;
+    if (ssh_options_get(session_, SSH_OPTIONS_USER, &name) != SSH_OK || name == nullptr) return "";
+    std::string text(name);
+    ssh_string_free_char(name);
+    return text;
+  }
+
+  // The server's own prompts, each answered by the user as the server asks (echoed or not).
+  int keyboard_interactive_asking(transport::LoginPrompter& prompter) {
+    int rc = ssh_userauth_kbdint(session_, nullptr, nullptr);
+    for (int round = 0; rc == SSH_AUTH_INFO && round < kInfoRounds; ++round) {
+      for (const char* text :
+           {ssh_userauth_kbdint_getname(session_), ssh_userauth_kbdint_getinstruction(session_)}) {
+        if (text != nullptr && *text != '\0') prompter.show(text);
+      }
+      const int prompts = ssh_userauth_kbdint_getnprompts(session_);
+      for (int i = 0; i < prompts; ++i) {
+        char echo = 0;
+        const char* prompt =
+            ssh_userauth_kbdint_getprompt(session_, static_cast<unsigned>(i), &echo);
+        const common::Secret answer = prompter.ask(prompt ? prompt : "", echo != 0);
+        if (ssh_userauth_kbdint_setanswer(session_, static_cast<unsigned>(i), answer.c_str()) < 0) {
+          return SSH_AUTH_ERROR;
+        }
+      }
+      rc = ssh_userauth_kbdint(session_, nullptr, nullptr);
+    }
+    return rc == SSH_AUTH_INFO ? SSH_AUTH_DENIED : rc;
+  }
+
   bool allows(unsigned method) const {
     return (static_cast<unsigned>(ssh_userauth_list(session_, nullptr)) & method) != 0;
   }
@@ -85,7 +154,7 @@ class Login {
   // keyboard-interactive.
   int keyboard_interactive(const std::string& password) {
     int rc = ssh_userauth_kbdint(session_, nullptr, nullptr);
-    for (int round = 0; rc == SSH_AUTH_INFO && round < 8; ++round) {
+    for (int round = 0; rc == SSH_AUTH_INFO && round < kInfoRounds; ++round) {
       const int prompts = ssh_userauth_kbdint_getnprompts(session_);
       for (int i = 0; i < prompts; ++i) {
         if (ssh_userauth_kbdint_setanswer(session_, static_cast<unsigned>(i), password.c_str()) <
@@ -104,7 +173,13 @@ class Login {
         return true;
       case SSH_AUTH_DENIED:
       case SSH_AUTH_PARTIAL:
-        tried_.emplace_back(label);
+        if (std::find(tried_.begin(), tried_.end(), label) == tried_.end()) {
+          tried_.emplace_back(label);
+        }
+        if (std::string_view(label).rfind("password", 0) == 0 ||
+            std::string_view(label) == "keyboard-interactive") {
+          ++refused_;
+        }
         return false;
       case SSH_AUTH_AGAIN:
         throw std::runtime_error("timed out while logging in");
@@ -117,6 +192,7 @@ class Login {
   const Credentials& creds_;
   std::vector<std::string> tried_;
   std::vector<std::string> problems_;
+  int refused_ = 0;  // passwords and answers the server refused so far
 };
 
 }  // namespace
@@ -133,6 +209,7 @@ void authenticate(ssh_session session, const Credentials& credentials) {
     }
   }
   if (credentials.password && login.password(*credentials.password)) return;
+  if (credentials.prompter && login.ask_user(*credentials.prompter)) return;
   login.fail();
 }
 

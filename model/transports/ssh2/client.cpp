@@ -34,12 +34,7 @@ void set_option(ssh_session session, ssh_options_e option, const T* value, const
   }
 }
 
-struct ServerKey {
-  HostKey key;
-  std::string fingerprint;
-};
-
-ServerKey server_key(ssh_session session) {
+HostKey server_key(ssh_session session) {
   ssh_key raw = nullptr;
   if (ssh_get_server_publickey(session, &raw) != SSH_OK) {
     throw std::runtime_error("the server sent no host key");
@@ -53,18 +48,20 @@ ServerKey server_key(ssh_session session) {
                                                                             ssh_string_free_char);
   auto host_key = host_key_from_base64(ssh_key_type_to_char(ssh_key_type(key.get())), base64);
   if (!host_key) throw std::runtime_error("cannot read the server's host key");
+  return std::move(*host_key);
+}
 
-  std::string fingerprint;
-  unsigned char* hash = nullptr;
-  std::size_t hash_len = 0;
-  if (ssh_get_publickey_hash(key.get(), SSH_PUBLICKEY_HASH_SHA256, &hash, &hash_len) == 0) {
-    if (char* text = ssh_get_fingerprint_hash(SSH_PUBLICKEY_HASH_SHA256, hash, hash_len)) {
-      fingerprint = text;
-      ssh_string_free_char(text);
-    }
-    ssh_clean_pubkey_hash(&hash);
+// The user name a prompter gives: asked again while the answer is empty, as often as a
+// password is.
+void ask_user_name(ssh_session session, transport::LoginPrompter& prompter) {
+  constexpr int kTries = 3;
+  for (int i = 0; i < kTries; ++i) {
+    const common::Secret name = prompter.ask("login as: ", true);
+    if (name.empty()) continue;
+    set_option(session, SSH_OPTIONS_USER, name.c_str(), "user");
+    return;
   }
-  return {std::move(*host_key), std::move(fingerprint)};
+  throw AuthenticationError("no user name was given");
 }
 
 // Connects our own socket and has libssh run the session over it: libssh opens its sockets
@@ -169,8 +166,8 @@ void Client::connect(const ConnectOptions& options) {
 
   if (connect_over_own_socket(s, options) != SSH_OK) throw std::runtime_error(error_of(s));
 
-  const ServerKey server = server_key(s);
-  check_host_key(HostKeys::host_id(options.hostname, options.port), server.key, server.fingerprint);
+  check_host_key(HostKeys::host_id(options.hostname, options.port), server_key(s));
+  if (!options.username && options.prompter) ask_user_name(s, *options.prompter);
 
   detail::Credentials credentials;
   credentials.password = options.password;
@@ -180,6 +177,8 @@ void Client::connect(const ConnectOptions& options) {
   credentials.ssh_dir = ssh_dir;
   credentials.sha1_rsa_fallback = signing.sha1_rsa;
   credentials.accepted_types = signing.accepted_types;
+  credentials.prompter = options.prompter;
+  credentials.host = options.hostname;
   detail::authenticate(s, credentials);
 
   auto connection = detail::Connection::start(std::move(session));
@@ -192,29 +191,40 @@ void Client::connect(const ConnectOptions& options) {
   transport_ = std::make_shared<Transport>(std::move(connection));
 }
 
-void Client::check_host_key(const std::string& host_id, const HostKey& key,
-                            const std::string& fingerprint) {
+void Client::check_host_key(const std::string& host_id, const HostKey& key) {
   const std::lock_guard lock(mutex_);
-  switch (host_keys_.check(host_id, key)) {
+  const std::string fingerprint = sha256_fingerprint(key);
+  const HostKeyStatus status = host_keys_.check(host_id, key);
+  switch (status) {
     case HostKeyStatus::kKnown:
       return;
     case HostKeyStatus::kChanged:
       throw HostKeyError("the host key of " + host_id + " has changed (it is now " + key.type +
-                         " " + fingerprint +
-                         "); the connection was refused because the server may be an "
-                         "impostor. If the change is expected, remove the old key from the "
-                         "known_hosts file");
+                             " " + fingerprint +
+                             "); the connection was refused because the server may be an "
+                             "impostor. If the change is expected, remove the old key from the "
+                             "known_hosts file",
+                         status, host_id, key, host_keys_.pinned(host_id));
     case HostKeyStatus::kRevoked:
-      throw HostKeyError("the host key of " + host_id + " (" + fingerprint + ") is revoked");
+      throw HostKeyError("the host key of " + host_id + " (" + fingerprint + ") is revoked", status,
+                         host_id, key, {});
     case HostKeyStatus::kUnknown:
       break;
   }
   if (policy_ == MissingHostKeyPolicy::kReject) {
-    throw HostKeyError("Server '" + host_id + "' not found in known_hosts (" + key.type + " " +
-                       fingerprint + ")");
+    throw HostKeyError(
+        "Server '" + host_id + "' not found in known_hosts (" + key.type + " " + fingerprint + ")",
+        status, host_id, key, {});
   }
   host_keys_.add(host_id, key);
   added_.emplace_back(host_id, key);
+}
+
+std::vector<AddedHostKey> Client::added_host_keys() const {
+  const std::lock_guard lock(mutex_);
+  std::vector<AddedHostKey> keys;
+  for (const auto& [id, key] : added_) keys.push_back({id, key});
+  return keys;
 }
 
 void Client::save_host_keys(const std::filesystem::path& file) {

@@ -2,6 +2,7 @@
 // transport that carries the channels afterwards.
 #pragma once
 
+#include "model/transports/login_prompter.h"
 #include "model/transports/ssh2/errors.h"
 #include "model/transports/ssh2/known_hosts.h"
 #include "model/transports/ssh2/transport.h"
@@ -34,6 +35,16 @@ struct ConnectOptions {
   bool look_for_keys = true;  // try id_rsa, id_dsa, id_ecdsa and id_ed25519 in $HOME/.ssh
   bool compress = false;      // zlib@openssh.com
   std::chrono::milliseconds timeout{15'000};  // the TCP connect and each step of the handshake
+  // Asks the user what the options lack: the user name ("login as: ", instead of the local
+  // user's), a password the server accepts, the answers to keyboard-interactive prompts. None:
+  // nothing is asked.
+  std::shared_ptr<transport::LoginPrompter> prompter;
+};
+
+// A host key connect() pinned under kAutoAdd.
+struct AddedHostKey {
+  std::string host_id;
+  HostKey key;
 };
 
 class Client final : public transport::Closeable {
@@ -55,6 +66,9 @@ class Client final : public transport::Closeable {
   // (the text says what); the client can then be closed or dropped.
   void connect(const ConnectOptions& options);
 
+  // The keys kAutoAdd accepted on connect, to be saved.
+  std::vector<AddedHostKey> added_host_keys() const;
+
   // Appends the host keys accepted by kAutoAdd that `file` does not hold yet, one line each.
   // Throws std::runtime_error when writing fails or `file` could not be read when loaded.
   void save_host_keys(const std::filesystem::path& file);
@@ -70,8 +84,7 @@ class Client final : public transport::Closeable {
   void close() noexcept override;
 
  private:
-  void check_host_key(const std::string& host_id, const HostKey& key,
-                      const std::string& fingerprint);
+  void check_host_key(const std::string& host_id, const HostKey& key);
 
   mutable std::mutex mutex_;
   HostKeys host_keys_;

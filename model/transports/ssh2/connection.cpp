@@ -5,12 +5,27 @@
 
 #include <libssh/server.h>  // ssh_send_keepalive and the ssh_message accessors live here
 #include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <stdexcept>
 #include <utility>
 
 namespace veltaro::ssh2::detail {
+
+void SessionDeleter::operator()(ssh_session session) const noexcept {
+  const int fd = ssh_get_fd(session);
+  struct stat before {};
+  const bool known = fd >= 0 && ::fstat(fd, &before) == 0;
+  ssh_disconnect(session);
+  ssh_free(session);
+  struct stat after {};
+  if (known && ::fstat(fd, &after) == 0 && after.st_ino == before.st_ino &&
+      after.st_dev == before.st_dev) {
+    ::close(fd);
+  }
+}
 
 namespace {
 

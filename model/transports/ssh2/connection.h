@@ -24,11 +24,10 @@
 namespace veltaro::ssh2::detail {
 
 // Disconnects and frees a session. Freeing a session frees its channels: free them first.
+// libssh leaves a socket it was handed (SSH_OPTIONS_FD) open when the session ends before the
+// login finished: the socket is closed here then, while its number still names that socket.
 struct SessionDeleter {
-  void operator()(ssh_session session) const noexcept {
-    ssh_disconnect(session);
-    ssh_free(session);
-  }
+  void operator()(ssh_session session) const noexcept;
 };
 using SessionPtr = std::unique_ptr<ssh_session_struct, SessionDeleter>;
 

@@ -2,8 +2,11 @@
 // std::runtime_error whose text says what went wrong.
 #pragma once
 
+#include "model/transports/ssh2/known_hosts.h"
+
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace veltaro::ssh2 {
 
@@ -18,6 +21,19 @@ class AuthenticationError : public std::runtime_error {
 class HostKeyError : public std::runtime_error {
  public:
   explicit HostKeyError(const std::string& what) : std::runtime_error(what) {}
+  HostKeyError(const std::string& what, HostKeyStatus found, std::string host, HostKey key,
+               std::vector<HostKey> keys)
+      : std::runtime_error(what),
+        status(found),
+        host_id(std::move(host)),
+        offered(std::move(key)),
+        pinned(std::move(keys)) {}
+
+  // What was found: kChanged, kRevoked, or kUnknown (refused by the policy).
+  HostKeyStatus status = HostKeyStatus::kUnknown;
+  std::string host_id;          // as known_hosts files it
+  HostKey offered;              // the server's key
+  std::vector<HostKey> pinned;  // the keys pinned for the host, when it changed
 };
 
 }  // namespace veltaro::ssh2

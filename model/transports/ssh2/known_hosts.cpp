@@ -115,6 +115,39 @@ void write_all(const std::filesystem::path& file, std::string_view data) {
   ::close(fd);
 }
 
+// The line with `host_id` taken out of its host field; nullopt when nothing of it remains.
+// Patterns, markers and comments are kept: they are decisions the user wrote, not pins.
+std::optional<std::string> without_host(std::string_view line, std::string_view host_id) {
+  const auto start = line.find_first_not_of(" \t");
+  if (start == std::string_view::npos || line[start] == '#' || line[start] == '@') {
+    return std::string(line);
+  }
+  auto end = line.find_first_of(" \t", start);
+  if (end == std::string_view::npos) end = line.size();
+  const std::string_view hosts = line.substr(start, end - start);
+  if (hosts.substr(0, 3) == "|1|") {
+    if (hashed_match(host_id, hosts)) return std::nullopt;
+    return std::string(line);
+  }
+  const std::string wanted = common::ascii_lower(host_id);
+  std::string kept;
+  bool removed = false;
+  std::string_view rest = hosts;
+  while (!rest.empty()) {
+    const auto comma = rest.find(',');
+    const std::string_view pattern = rest.substr(0, comma);
+    rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
+    if (common::ascii_lower(pattern) == wanted) {
+      removed = true;
+      continue;
+    }
+    if (!pattern.empty()) kept += (kept.empty() ? "" : ",") + std::string(pattern);
+  }
+  if (!removed) return std::string(line);
+  if (kept.empty()) return std::nullopt;
+  return std::string(line.substr(0, start)) + kept + std::string(line.substr(end));
+}
+
 }  // namespace
 
 std::string HostKeys::host_id(std::string_view host, int port) {
@@ -168,6 +201,14 @@ HostKeyStatus HostKeys::check(std::string_view host_id, const HostKey& key) cons
   return pinned ? HostKeyStatus::kChanged : HostKeyStatus::kUnknown;
 }
 
+std::vector<HostKey> HostKeys::pinned(std::string_view host_id) const {
+  std::vector<HostKey> keys;
+  for (const Entry& e : entries_) {
+    if (!e.revoked && hosts_match(e.hosts, host_id)) keys.push_back(e.key);
+  }
+  return keys;
+}
+
 void HostKeys::load(const std::filesystem::path& file) {
   try {
     parse(common::read_file(file));
@@ -180,6 +221,19 @@ std::optional<HostKey> host_key_from_base64(std::string type, std::string_view b
   auto blob = common::base64_decode(base64);
   if (!blob || blob->empty()) return std::nullopt;
   return HostKey{std::move(type), std::move(*blob)};
+}
+
+std::string sha256_fingerprint(const HostKey& key) {
+  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+  unsigned int length = 0;
+  if (EVP_Digest(key.blob.data(), key.blob.size(), digest.data(), &length, EVP_sha256(), nullptr) !=
+      1) {
+    return "SHA256:?";
+  }
+  std::string text =
+      common::base64_encode(std::string_view(reinterpret_cast<const char*>(digest.data()), length));
+  while (!text.empty() && text.back() == '=') text.pop_back();
+  return "SHA256:" + text;
 }
 
 void append_known_hosts(const std::filesystem::path& file,
@@ -207,6 +261,35 @@ void append_known_hosts(const std::filesystem::path& file,
   if (lines.empty()) return;
   if (!existing.empty() && existing.back() != '\n') lines.insert(lines.begin(), '\n');
   write_all(file, lines);
+}
+
+void replace_host_keys(const std::filesystem::path& file, std::string_view host_id,
+                       const HostKey& key) {
+  const std::lock_guard lock(append_mutex());
+  std::string existing;
+  std::error_code ec;
+  if (std::filesystem::exists(file, ec) || ec) {
+    try {
+      existing = common::read_file(file);
+    } catch (const std::system_error& e) {
+      throw std::runtime_error("cannot read " + file.string() +
+                               " (left unchanged): " + e.code().message());
+    }
+  }
+  std::string rewritten;
+  std::string_view text = existing;
+  while (!text.empty()) {
+    const auto nl = text.find('\n');
+    const std::string_view line = text.substr(0, nl);
+    text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
+    if (auto kept = without_host(line, host_id)) rewritten += *kept + "\n";
+  }
+  rewritten += HostKeys::format_line(host_id, key);
+  try {
+    common::replace_file_atomically(file, rewritten);
+  } catch (const std::system_error& e) {
+    throw std::runtime_error("cannot write " + file.string() + ": " + e.what());
+  }
 }
 
 }  // namespace veltaro::ssh2

@@ -1,5 +1,6 @@
-// Known host keys in OpenSSH's known_hosts format. The file is only ever appended to, one line
-// per new key, so a key pinned by an earlier connect can never be lost by a later one.
+// Known host keys in OpenSSH's known_hosts format. The file is appended to, one line per new key,
+// so a key pinned by an earlier connect can never be lost by a later one; only the user's
+// explicit acceptance of a changed key replaces what one host pins.
 #pragma once
 
 #include <filesystem>
@@ -48,6 +49,9 @@ class HostKeys {
   // Host patterns may be hashed (|1|salt|hash), lists with wildcards (* ?) and negations (!).
   HostKeyStatus check(std::string_view host_id, const HostKey& key) const;
 
+  // The keys pinned for the host (revoked ones left out), in file order.
+  std::vector<HostKey> pinned(std::string_view host_id) const;
+
   bool empty() const noexcept { return entries_.empty(); }
 
  private:
@@ -62,6 +66,10 @@ class HostKeys {
 // A key from its type name and the base64 text of its blob; nullopt when that is no base64.
 std::optional<HostKey> host_key_from_base64(std::string type, std::string_view base64);
 
+// The key's fingerprint as OpenSSH prints it: "SHA256:" and the unpadded base64 of the SHA-256 of
+// the blob. Never throws except std::bad_alloc.
+std::string sha256_fingerprint(const HostKey& key);
+
 // Appends a line for each (host id, key) whose host `file` does not pin any key for yet, under a
 // lock shared by the whole process, re-reading the file under that lock so that two connects
 // finishing together neither lose a key nor write one twice. A key for a host the file
@@ -70,5 +78,14 @@ std::optional<HostKey> host_key_from_base64(std::string type, std::string_view b
 // when writing fails.
 void append_known_hosts(const std::filesystem::path& file,
                         const std::vector<std::pair<std::string, HostKey>>& keys);
+
+// Replaces what `file` pins for `host_id` (written "host" or "[host]:port", as host_id() makes
+// it) with `key`: lines naming that host alone, or hashed for it, are dropped; a line that names
+// other hosts too loses only that name; wildcard patterns, @revoked lines, comments and every
+// other host stay as written. The file is replaced atomically, mode 0600, under the lock that
+// append_known_hosts takes. Throws std::runtime_error when the file cannot be read (a missing
+// file counts as empty) or written; the file is then unchanged.
+void replace_host_keys(const std::filesystem::path& file, std::string_view host_id,
+                       const HostKey& key);
 
 }  // namespace veltaro::ssh2

@@ -38,7 +38,8 @@ SSH1Backend::SSH1Backend(SSH1Options options)
       rows(options.rows),
       cols(options.cols),
       _timeout(options.timeout),
-      _host_key_verifier(std::move(options.host_key_verifier)) {}
+      _host_key_verifier(std::move(options.host_key_verifier)),
+      prompter_(std::move(options.prompter)) {}
 
 SSH1Backend::~SSH1Backend() {
   close();

@@ -89,6 +89,8 @@ class SSH1Backend final : public veltaro::transport::Transport {
   void _version_handshake();
   void _do_kex_and_session_key();
   void _do_auth();
+  // Sends one password; true when the server accepted it.
+  bool try_password(std::string_view password);
   void _request_pty_and_shell();
   void _handle_packet(std::uint8_t pkt_type, std::string_view payload);
   std::string take_queued(std::size_t max_bytes);
@@ -102,6 +104,7 @@ class SSH1Backend final : public veltaro::transport::Transport {
   std::atomic<int> cols;
   const std::chrono::seconds _timeout;
   const HostKeyVerifier _host_key_verifier;
+  const std::shared_ptr<veltaro::transport::LoginPrompter> prompter_;
 
   mutable std::mutex sock_mutex_;  // guards _sock itself, never held while blocking
   std::shared_ptr<veltaro::common::TcpSocket> _sock;

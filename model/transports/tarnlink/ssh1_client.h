@@ -2,6 +2,7 @@
 // that speak nothing newer (3DES only, password login, one PTY with a shell).
 #pragma once
 
+#include "model/transports/login_prompter.h"
 #include "model/transports/transport.h"
 
 #include <chrono>
@@ -27,6 +28,9 @@ struct SSH1Options {
   // TCP connect time-out, and the longest wait for each read while connecting.
   std::chrono::seconds timeout{15};
   HostKeyVerifier host_key_verifier;  // empty: every host key is accepted
+  // Asks the user for the password when none is given or the server refused it, up to three
+  // times. None: the password given is the only one tried.
+  std::shared_ptr<veltaro::transport::LoginPrompter> prompter;
 };
 
 // A client that has done no I/O yet. connect() throws std::runtime_error with a readable reason;

@@ -5,6 +5,8 @@
 #include "model/transports/tarnlink/ssh1_errors.h"
 #include "model/transports/tarnlink/version_line.h"
 
+#include <string.h>
+
 #include <stdexcept>
 
 namespace tarnlink {
@@ -128,9 +130,32 @@ void SSH1Backend::_do_auth() {
   if (!has_bit(_supported_auths, AUTH_PASSWORD)) {
     throw std::runtime_error("server 不支援 password 認證");
   }
-  _send_packet(CMSG_AUTH_PASSWORD, _marshal_string(password));
-  if (_read_packet().type != SMSG_SUCCESS) throw std::runtime_error("password 認證失敗");
-  _authed.store(true);
+  constexpr int kPromptTries = 3;
+  bool refused = false;
+  if (!password.empty() || !prompter_) {
+    if (try_password(password)) return;
+    refused = true;
+  }
+  for (int i = 0; prompter_ && i < kPromptTries; ++i) {
+    if (refused) prompter_->show("Permission denied, please try again.");
+    const veltaro::common::Secret typed =
+        prompter_->ask(username + "@" + host + "'s password: ", false);
+    if (try_password(typed.view())) return;
+    refused = true;
+  }
+  throw std::runtime_error("password 認證失敗");
+}
+
+bool SSH1Backend::try_password(std::string_view password_text) {
+  std::string payload = _marshal_string(password_text);
+  _send_packet(CMSG_AUTH_PASSWORD, payload);
+  explicit_bzero(payload.data(), payload.size());
+  const std::uint8_t reply = _read_packet().type;
+  if (reply != SMSG_SUCCESS && reply != SMSG_FAILURE) {
+    throw unexpected("密碼之後預期 SUCCESS/FAILURE 收到 type=", reply);
+  }
+  if (reply == SMSG_SUCCESS) _authed.store(true);
+  return reply == SMSG_SUCCESS;
 }
 
 void SSH1Backend::_request_pty_and_shell() {
