@@ -162,6 +162,10 @@ export class SessionEditor {
       event.preventDefault();
       event.stopPropagation();
       this.requestClose();
+    } else if (event.key === 'Tab' && !this.box.contains(document.activeElement)) {
+      // From the page body, Tab would walk into the sidebar behind the dialog.
+      event.preventDefault();
+      byId('field-name').focus();
     } else {
       trapFocus(this.box, event);
     }

@@ -29,7 +29,12 @@ export function installTabOverflow(strip, { tabs, activeId, activate }) {
   const refresh = () => {
     button.hidden = strip.scrollWidth <= strip.clientWidth + 1;
   };
-  new ResizeObserver(refresh).observe(strip);
+  // A narrower window must not push the active tab out of sight.
+  new ResizeObserver(() => {
+    refresh();
+    const active = strip.querySelector('.tab.active');
+    if (active) active.scrollIntoView({ block: 'nearest', inline: 'nearest' });
+  }).observe(strip);
   new MutationObserver(refresh).observe(strip, { childList: true });
 
   button.addEventListener('click', () => {
