@@ -18,7 +18,7 @@ export function closeMenu() {
   if (restore && restore.isConnected && typeof restore.focus === 'function') restore.focus({ preventScroll: true });
 }
 
-// items: [{ label, action, disabled?, keys?, testid?, separator? }]; x, y: where the pointer was.
+// items: [{ label, action, disabled?, keys?, dot? ('live', 'pending', 'ended'), testid?, separator? }]; x, y: where the pointer was.
 export function openMenu(items, x, y, { label = '選單', testid = 'menu' } = {}) {
   closeMenu();
   const node = el('div', { class: 'menu', role: 'menu', 'aria-label': label, tabindex: '-1', dataset: { testid } });
@@ -40,6 +40,7 @@ export function openMenu(items, x, y, { label = '選單', testid = 'menu' } = {}
         item.action();
       },
     },
+    item.dot ? el('span', { class: `menu-dot ${item.dot}`, 'aria-hidden': 'true' }) : null,
     el('span', { class: 'menu-label', text: item.label }),
     item.keys ? el('span', { class: 'menu-keys', text: item.keys }) : null);
     node.append(button);

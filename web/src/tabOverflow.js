@@ -41,7 +41,8 @@ export function installTabOverflow(strip, { tabs, activeId, activate }) {
     const rect = button.getBoundingClientRect();
     const current = activeId();
     const items = tabs().map((tab) => ({
-      label: `${tab.alive ? '●' : '○'} ${tab.display || '（未命名）'}`,
+      label: tab.display || '（未命名）',
+      dot: !tab.alive ? 'ended' : tab.connected ? 'live' : 'pending',
       keys: tab.id === current ? '目前' : '',
       testid: 'tab-list-item',
       action: () => activate(tab.id),
