@@ -79,7 +79,8 @@ std::filesystem::path VeltaroApp::keep_broken_store_copy() {
   const std::string prefix = SESSIONS_FILE.filename().string() + ".broken-";
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(SESSIONS_FILE.parent_path(), ec)) {
-    if (!entry.path().filename().string().starts_with(prefix) || !entry.is_regular_file(ec)) continue;
+    if (!entry.path().filename().string().starts_with(prefix) || !entry.is_regular_file(ec))
+      continue;
     if (common::read_file(entry.path()) == original) return entry.path();
   }
   auto copy = SESSIONS_FILE;
