@@ -85,6 +85,37 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / TICK
 
 
+def pss_mb(pid):
+    """Proportional set size: shared pages counted once across the processes that share them."""
+    try:
+        with open(f"/proc/{pid}/smaps_rollup") as f:
+            for line in f:
+                if line.startswith("Pss:"):
+                    return int(line.split()[1]) / 1024
+    except OSError:
+        pass
+    return 0.0
+
+
+def processes_of(home):
+    """{kind: [pid, ...]} of the processes whose environment names this private data directory:
+    the program itself by name ("veltaro", "bare_webview") and WebKit's web and network processes."""
+    found = {}
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if f"XDG_DATA_HOME={home}".encode() not in f.read().split(b"\0"):
+                    continue
+            with open(f"/proc/{pid}/comm") as f:
+                comm = f.read().strip()
+        except OSError:
+            continue
+        kind = ("web" if comm.startswith("WebKitWebProces") else
+                "network" if comm.startswith("WebKitNetworkPr") else comm)
+        found.setdefault(kind, []).append(int(pid))
+    return found
+
+
 def rss_mb(pid):
     with open(f"/proc/{pid}/status") as f:
         for line in f:

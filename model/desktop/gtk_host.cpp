@@ -42,6 +42,11 @@ void on_load_changed(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
   if (event == WEBKIT_LOAD_FINISHED) state->window->set_page_ready(true);
 }
 
+gboolean on_context_menu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*,
+                         gpointer) {
+  return TRUE;
+}
+
 WebKitWebView* on_automation_view(WebKitAutomationSession*, gpointer data) {
   return static_cast<LoopState*>(data)->view;
 }
@@ -81,6 +86,8 @@ WebKitWebView* make_view(WebKitWebContext* context, LoopState* state, bool autom
   GdkRGBA rgba;
   if (gdk_rgba_parse(&rgba, background.c_str())) webkit_web_view_set_background_color(view, &rgba);
   g_signal_connect(view, "load-changed", G_CALLBACK(on_load_changed), state);
+  // The page draws its own menus; the view's would offer Reload and Back, which leave the page.
+  g_signal_connect(view, "context-menu", G_CALLBACK(on_context_menu), nullptr);
   g_signal_connect(view, "close", G_CALLBACK(+[](WebKitWebView*, gpointer data) {
                      quit_application(*static_cast<LoopState*>(data)->app);
                    }),

@@ -50,22 +50,51 @@ void VeltaroApp::_load_sessions() {
   } catch (const std::exception& e) {
     common::diag("load_sessions:", e.what());
     loaded.clear();
-    broken_store_pending_ = true;
+    note_broken_store(e.what());
   }
   const std::lock_guard lock(sessions_mutex);
   sessions = std::move(loaded);
+}
+
+// The copy is made at once, so that it exists whatever the user does next and the notice can
+// name it; a file that still cannot be copied is tried again before the first save, and while that
+// fails nothing is saved over it.
+void VeltaroApp::note_broken_store(const std::string& reason) {
+  broken_store_pending_ = true;
+  broken_store_ = Json{{"file", SESSIONS_FILE.string()},
+                       {"folder", SESSIONS_FILE.parent_path().string()},
+                       {"reason", reason},
+                       {"copy", nullptr}};
+  try {
+    broken_store_["copy"] = keep_broken_store_copy().string();
+    broken_store_pending_ = false;
+  } catch (const std::exception& e) {
+    common::diag("load_sessions:", e.what());
+  }
+}
+
+// A file left broken across several starts is kept once, not once per start.
+std::filesystem::path VeltaroApp::keep_broken_store_copy() {
+  const std::string original = common::read_file(SESSIONS_FILE);
+  const std::string prefix = SESSIONS_FILE.filename().string() + ".broken-";
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(SESSIONS_FILE.parent_path(), ec)) {
+    if (!entry.path().filename().string().starts_with(prefix) || !entry.is_regular_file(ec))
+      continue;
+    if (common::read_file(entry.path()) == original) return entry.path();
+  }
+  auto copy = SESSIONS_FILE;
+  copy += ".broken-" + timestamp_now();
+  if (std::filesystem::exists(copy, ec)) copy += "-" + common::new_tab_id();
+  common::copy_file_private(SESSIONS_FILE, copy);
+  return copy;
 }
 
 std::optional<std::string> VeltaroApp::_save_sessions() {
   try {
     if (broken_store_pending_) {
       std::error_code ec;
-      if (std::filesystem::exists(SESSIONS_FILE, ec)) {
-        auto copy = SESSIONS_FILE;
-        copy += ".broken-" + timestamp_now();
-        if (std::filesystem::exists(copy, ec)) copy += "-" + common::new_tab_id();
-        common::copy_file_private(SESSIONS_FILE, copy);
-      }
+      if (std::filesystem::exists(SESSIONS_FILE, ec)) keep_broken_store_copy();
       broken_store_pending_ = false;
     }
     common::replace_file_atomically(SESSIONS_FILE, store_text(sessions_json()));

@@ -41,7 +41,8 @@ Json VeltaroApp::_tabs_for_js() const {
 Json VeltaroApp::get_initial_state() {
   return Json{{"sessions", sessions_json()},
               {"puttygen_path", puttygen_exe ? puttygen_exe->string() : ""},
-              {"sessions_file", SESSIONS_FILE.string()}};
+              {"sessions_file", SESSIONS_FILE.string()},
+              {"broken_store", broken_store_}};
 }
 
 Json VeltaroApp::get_runtime_state() {

@@ -313,6 +313,11 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   std::mutex store_mutex_;
   // The session file failed to load: keep a copy of it before the first save replaces it.
   bool broken_store_pending_ = false;
+  // What the page is told about a session file that failed to load; null when it loaded.
+  Json broken_store_;
+  void note_broken_store(const std::string& reason);
+  // Copies the unloadable session file aside and returns the copy's path. Throws on failure.
+  std::filesystem::path keep_broken_store_copy();
 };
 
 // Starts a thread that does not keep the process alive and never lets an error escape.

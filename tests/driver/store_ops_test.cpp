@@ -213,6 +213,7 @@ TEST_P(BrokenStoreTest, UnloadableFileIsCopiedAsideBeforeFirstSave) {
   auto copies = broken_copies(data_dir());
   ASSERT_EQ(copies.size(), 1u);
   EXPECT_EQ(read_file(copies.front()), original) << "the copy keeps the bytes as they were";
+  EXPECT_EQ(state["broken_store"]["copy"], copies.front().string()) << "the page is told where";
   Json file = Json::parse(read_file(sessions_file()));
   ASSERT_EQ(file["sessions"].size(), 1u);
   EXPECT_EQ(file["sessions"][0]["id"], id);

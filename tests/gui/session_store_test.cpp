@@ -63,7 +63,7 @@ TEST_F(SessionStore, SaveReplacesWholeRecordsAndDeleteKeepsOrder) {
   EXPECT_EQ(reloaded->sessions_json(), after["sessions"]);
 }
 
-TEST_F(SessionStore, BrokenFileIsCopiedAsideBeforeTheFirstSave) {
+TEST_F(SessionStore, BrokenFileIsCopiedAsideAtOnceAndAnnounced) {
   const std::string broken = "{\"sessions\": [{\"name\": \"typo\",}]}";
   write_store(broken);
   ::testing::internal::CaptureStdout();
@@ -72,12 +72,35 @@ TEST_F(SessionStore, BrokenFileIsCopiedAsideBeforeTheFirstSave) {
   EXPECT_TRUE(out.starts_with("load_sessions: ")) << out;
   EXPECT_TRUE(app->sessions_json().empty());
   EXPECT_EQ(store_text(), broken) << "loading never touches the file";
-  app->save_session(Json{{"name", "new"}});
   const auto copies = broken_copies();
-  ASSERT_EQ(copies.size(), 1u);
+  ASSERT_EQ(copies.size(), 1u) << "kept before anything can be saved";
   EXPECT_EQ(common::read_file(copies[0]), broken);
+  const Json notice = app->get_initial_state()["broken_store"];
+  EXPECT_EQ(notice["copy"], copies[0].string());
+  EXPECT_EQ(notice["file"], (data_dir() / "sessions.json").string());
+  EXPECT_EQ(notice["folder"], data_dir().string());
+  EXPECT_NE(notice["reason"].get<std::string>().find("parse error"), std::string::npos) << notice;
+
+  // A second start on the same broken file reuses the copy instead of adding one per start.
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(make_app()->get_initial_state()["broken_store"]["copy"], copies[0].string());
+  ::testing::internal::GetCapturedStdout();
+  app->save_session(Json{{"name", "new"}});
   app->save_session(Json{{"name", "newer"}});
-  EXPECT_EQ(broken_copies().size(), 1u) << "only the broken original is kept";
+  EXPECT_EQ(broken_copies(), copies) << "only the broken original is kept";
+  EXPECT_EQ(common::read_file(copies[0]), broken);
+  EXPECT_TRUE(make_app()->get_initial_state()["broken_store"].is_null());
+}
+
+TEST_F(SessionStore, UnreadableStoreIsAnnouncedWithoutACopyAndNotSavedOver) {
+  std::filesystem::create_directories(data_dir() / "sessions.json" / "inside");
+  ::testing::internal::CaptureStdout();
+  auto app = make_app();
+  const Json notice = app->get_initial_state()["broken_store"];
+  EXPECT_TRUE(notice.is_object() && notice["copy"].is_null()) << notice;
+  EXPECT_TRUE(app->save_session(Json{{"name", "x"}}).contains("error"));
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(std::filesystem::is_directory(data_dir() / "sessions.json" / "inside"));
 }
 
 TEST_F(SessionStore, BareListLoadsEmptyAndIdlessRecordsGetIds) {

@@ -567,6 +567,8 @@ class PageTest(AppTestBase):
         self.shot(d, "page-two-tabs")
         d.pointer_click(f".tab[data-tab-id='{tab}'] [data-testid=tab-close]",
                         hover=f".tab[data-tab-id='{tab}']")
+        d.wait_until("return !document.getElementById('confirm').hidden")  # the tab is live
+        d.click("#confirm-ok")
         d.wait_until("return window.veltaroTest.tabIds().length === 1")
         self.assertEqual(len(d.call("get_runtime_state")["tabs"]), 1)
         d.pointer_click(f"[data-session-id='{first}'] [data-testid=session-connect]",

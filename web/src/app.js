@@ -23,6 +23,11 @@ import { installSidebar } from './sidebar.js';
 import { installPuttyImport } from './puttyImport.js';
 import { AssistantPanel } from './assistantPanel.js';
 import { HostKeyAction, hostKeyOffer } from './hostKeyAction.js';
+import { tabAfterKey, tabKey } from './tabKeys.js';
+import { installContextMenus } from './contextMenu.js';
+import { confirmClosingTabs } from './closeConfirm.js';
+import { showStoreNotice } from './storeNotice.js';
+import { installTabOverflow } from './tabOverflow.js';
 
 // Tab and reachability state is asked for every second after it changed, and less and less often
 // (up to the cap) while it stays the same: each ask costs both processes a round trip and a render.
@@ -40,7 +45,7 @@ const message = (err) => (err && err.message ? err.message : String(err));
 function isShortcut(event) {
   if (event.type !== 'keydown') return false;
   const ctrl = event.ctrlKey && !event.altKey && !event.metaKey;
-  if (ctrl && event.key === 'Tab') return 'cycle';
+  if (tabKey(event)) return 'tab';
   if (ctrl && event.shiftKey && event.code === 'KeyW') return 'close';
   if (ctrl && event.shiftKey && event.code === 'KeyC') return 'copy';
   if (ctrl && event.shiftKey && event.code === 'KeyV') return 'paste';
@@ -93,7 +98,13 @@ export class App {
       pickKey: () => actions.pickKey(),
       puttygenPath: () => this.puttygenPath,
     });
-    this.strip = new TabStrip({ activate: (id) => this.activate(id), close: (id) => this.closeTab(id) });
+    this.strip = new TabStrip({ activate: (id) => this.activate(id), close: (id) => this.requestCloseTabs([id]) });
+    installTabOverflow(this.strip.node, {
+      tabs: () => this.order.map((id) => this.tabs.get(id)).filter(Boolean),
+      activeId: () => this.activeTabId,
+      activate: (id) => this.activate(id),
+    });
+    installContextMenus(this);
     this.toolbar = new Toolbar({
       setEncoding: (tab, name) => actions.setEncoding(tab, name),
       toggleCapture: (tab) => actions.toggleCapture(tab),
@@ -156,6 +167,7 @@ export class App {
       this.puttygenPath = asText(state.puttygen_path);
       this.sessions = Array.isArray(state.sessions) ? state.sessions : [];
       this.list.setSessions(this.sessions);
+      showStoreNotice(state.broken_store);
     } catch (err) {
       toastError(`無法讀取連線清單：${message(err)}。請重新啟動 Veltaro。`);
     }
@@ -314,11 +326,11 @@ export class App {
     if (!this.editor.isOpen) tab.view.focus();
   }
 
-  cycleTabs(step) {
-    if (this.order.length < 2) return;
-    const at = this.order.indexOf(this.activeTabId);
-    const next = this.order[(at + step + this.order.length) % this.order.length];
-    this.activate(next);
+  // Live tabs ask first (closeConfirm.js); the tabs are closed one after another.
+  async requestCloseTabs(ids) {
+    const tabs = ids.map((id) => this.tabs.get(id)).filter((tab) => tab && !tab.closing);
+    if (tabs.length === 0 || !(await confirmClosingTabs(tabs))) return;
+    for (const tab of tabs) await this.closeTab(tab.id);
   }
 
   activeTab() {
@@ -422,16 +434,23 @@ export class App {
     return !isShortcut(event);
   }
 
+  // The terminal menu's 搜尋 and Ctrl+Shift+F open the same bar.
+  openSearch(tab) {
+    if (tab) openSearch(tab);
+  }
+
   _onKey(event) {
     if (this.editor.isOpen || isConfirmOpen() || isPasteQuestionOpen() || this.puttyImport.isOpen) return;
     const kind = isShortcut(event);
     if (!kind) return;
     const inTerminal = Boolean(event.target && event.target.closest && event.target.closest('.xterm'));
     const tab = this.activeTab();
-    if (kind === 'cycle') this.cycleTabs(event.shiftKey ? -1 : 1);
-    else if (kind === 'search') openSearch(tab);
+    if (kind === 'tab') {
+      const next = tabAfterKey(this.order, this.activeTabId, tabKey(event));
+      if (next) this.activate(next);
+    } else if (kind === 'search') this.openSearch(tab);
     else if (kind === 'close') {
-      if (tab) this.closeTab(tab.id);
+      if (tab) this.requestCloseTabs([tab.id]);
     } else if (!inTerminal || !tab) return; // copy and paste elsewhere stay the browser's own
     else if (kind === 'copy') this.actions.copySelection(tab);
     else this.actions.pasteInto(tab);

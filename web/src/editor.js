@@ -41,7 +41,13 @@ export class SessionEditor {
       this.submit();
     });
     this.summary.addEventListener('click', () => this._focusFirstError());
-    this.overlay.addEventListener('keydown', (event) => this._onKey(event));
+    // Focus may rest on the dialog itself (a click on a blank spot or on the disabled save button)
+    // or fall back to the page body: the keys work wherever it is while the dialog is open.
+    this.box.tabIndex = -1;
+    document.addEventListener('keydown', (event) => {
+      const target = event.target;
+      if (this.overlay.contains(target) || target === document.body || target === document.documentElement) this._onKey(event);
+    });
     this._buildCommon();
   }
 
@@ -147,7 +153,8 @@ export class SessionEditor {
 
   _onKey(event) {
     if (!this._open || isConfirmOpen()) return;
-    if (event.key === 'Enter' && (event.ctrlKey || event.metaKey)) {
+    const enter = event.key === 'Enter' || event.code === 'Enter' || event.code === 'NumpadEnter';
+    if (enter && (event.ctrlKey || event.metaKey)) {
       event.preventDefault();
       event.stopPropagation();
       this.submit();
@@ -155,6 +162,10 @@ export class SessionEditor {
       event.preventDefault();
       event.stopPropagation();
       this.requestClose();
+    } else if (event.key === 'Tab' && !this.box.contains(document.activeElement)) {
+      // From the page body, Tab would walk into the sidebar behind the dialog.
+      event.preventDefault();
+      byId('field-name').focus();
     } else {
       trapFocus(this.box, event);
     }
@@ -425,8 +436,9 @@ export class SessionEditor {
         else field.removeAttribute('aria-describedby');
       }
     }
+    // A section is marked only for errors its fields already show.
     for (const details of this.sectionsNode.querySelectorAll('details.section')) {
-      const bad = [...details.querySelectorAll('.field-error')].some((n) => errors[n.id.slice(6).replace(/-(\d+)-/g, '.$1.')]);
+      const bad = [...details.querySelectorAll('.field-error')].some((n) => n.textContent !== '');
       details.querySelector('.section-badge').hidden = !bad;
     }
     this._updateWarnings();
@@ -435,9 +447,14 @@ export class SessionEditor {
       return row ? row.textContent : null;
     };
     const shownNames = [...new Set(Object.keys(errors).map((k) => labelsHere(k.split('.')[0]) || FIELD_LABELS[k.split('.')[0]] || k))];
+    const anyShown = this._showAll || Object.keys(errors).some((k) => this._touched.has(k));
     if (shownNames.length) {
+      // Before the user has done anything it only says what is still missing, without alarm.
       this.summary.hidden = false;
-      this.summary.textContent = `還有 ${shownNames.length} 個欄位需要填寫或修正：${shownNames.join('、')}`;
+      this.summary.classList.toggle('quiet', !anyShown);
+      this.summary.textContent = anyShown
+        ? `還有 ${shownNames.length} 個欄位需要填寫或修正：${shownNames.join('、')}`
+        : `填寫${shownNames.join('、')}後即可儲存`;
     } else {
       this.summary.hidden = true;
       this.summary.textContent = '';

@@ -3,6 +3,7 @@
 
 import { App } from './app.js';
 import { refuseLinkAndFileDrops } from './dropGuard.js';
+import { installKeyGuard } from './keyGuard.js';
 
 const app = new App();
 
@@ -15,6 +16,7 @@ window.terminalConnected = (tabId) => {
 };
 
 refuseLinkAndFileDrops(window);
+installKeyGuard(window);
 
 // Hooks for the UI tests, which read the page by running script in it.
 window.veltaroTest = Object.freeze({

@@ -110,7 +110,7 @@ export class SessionList {
     }),
     el('span', { class: 'session-text' },
       el('span', { class: 'session-name', dataset: { testid: 'session-name' }, text: title }),
-      el('span', { class: 'session-detail', text: detail })),
+      el('span', { class: 'session-detail', title: detail, text: detail })),
     el('span', { class: 'session-open-mark', hidden: !this.openSessionIds.has(id), title: '已開啟分頁' }),
     el('span', { class: 'row-actions' },
       action('connect', '連線', 'play', this.actions.open),

@@ -33,12 +33,14 @@ export function describeSession(rec) {
   return { title, detail };
 }
 
-// Filter words must each appear in the name or the address of the session.
+// Filter words must each appear in the name, the address or the protocol of the session (as the
+// list's second line names it, so "ssh-1" and "serial" find what the list shows).
 export function matchesFilter(rec, query) {
   const words = String(query || '').toLowerCase().split(/\s+/).filter(Boolean);
   if (words.length === 0) return true;
   const r = isPlainObject(rec) ? rec : {};
-  const haystack = [asText(r.name), asText(r.host), `${asText(r.host)}:${asText(r.port)}`]
+  const protocol = isSshV1(r) ? 'ssh-1' : protocolOf(r);
+  const haystack = [asText(r.name), asText(r.host), `${asText(r.host)}:${asText(r.port)}`, protocol]
     .join('\n').toLowerCase();
   return words.every((w) => haystack.includes(w));
 }

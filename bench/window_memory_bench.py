@@ -1,0 +1,110 @@
+"""Memory of the window as proportional set size (PSS, /proc/PID/smaps_rollup), summed over the
+application and its WebKit processes, with ten idle raw tabs open, beside a bare WebKitGTK window
+showing one line of text in the same run. PSS counts each shared page once across the processes
+that share it, unlike summed RSS. Medians of several runs, each on its own Xvfb.
+
+    python3 bench/window_memory_bench.py build-bench/launcher/veltaro build-bench/bench/bare_webview [runs]
+"""
+import os
+import shutil
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+from window_support import App, Xvfb, median_line, processes_of, pss_mb
+
+TABS = 10
+SETTLE_SECONDS = 10
+GOAL_MB = 220
+
+
+def idle_peer():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    s.listen(1)
+
+    def serve():
+        conn, _ = s.accept()
+        conn.sendall(b"idle peer\r\n")
+        while conn.recv(4096):
+            pass
+
+    threading.Thread(target=serve, daemon=True).start()
+    return s.getsockname()[1]
+
+
+# WebKitWebDriver, which drives the application in the benchmark, is not part of it.
+KINDS = ("veltaro", "bare_webview", "web", "network")
+
+
+def pss_by_kind(home):
+    return {kind: sum(pss_mb(p) for p in pids) for kind, pids in processes_of(home).items() if kind in KINDS}
+
+
+def bare_window(binary, display, composited):
+    """The bare window with WebKit's defaults, or drawn without accelerated compositing as the
+    application draws (its hardware acceleration policy is "never")."""
+    home = tempfile.mkdtemp(prefix="veltaro-bare-")
+    env = dict(os.environ, DISPLAY=display, HOME=home, XDG_DATA_HOME=home, XDG_CACHE_HOME=home,
+               DBUS_SESSION_BUS_ADDRESS="disabled:")
+    if not composited:
+        env["WEBKIT_DISABLE_COMPOSITING_MODE"] = "1"
+    proc = subprocess.Popen([binary], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + 30
+        while "web" not in processes_of(home) and time.monotonic() < deadline:
+            time.sleep(0.2)
+        time.sleep(SETTLE_SECONDS)
+        return pss_by_kind(home)
+    finally:
+        proc.terminate()
+        proc.wait(timeout=10)
+        shutil.rmtree(home, ignore_errors=True)
+
+
+def application(binary, display):
+    app = App(binary, display)
+    try:
+        for i in range(TABS):
+            app.open_raw_tab(f"idle {i}", idle_peer())
+        time.sleep(SETTLE_SECONDS)
+        return pss_by_kind(app.home)
+    finally:
+        app.quit()
+        shutil.rmtree(app.home, ignore_errors=True)
+
+
+def main():
+    binary = os.path.abspath(sys.argv[1])
+    bare = os.path.abspath(sys.argv[2])
+    runs = int(sys.argv[3]) if len(sys.argv) > 3 else 3
+    xvfb = Xvfb()
+    apps, bares, flat = [], [], []
+    try:
+        for _ in range(runs):
+            bares.append(bare_window(bare, xvfb.display, composited=True))
+            flat.append(bare_window(bare, xvfb.display, composited=False))
+            apps.append(application(binary, xvfb.display))
+    finally:
+        xvfb.close()
+    fmt = "{:.1f}"
+    for name, results in (("bare WebKitGTK window, defaults", bares),
+                          ("bare WebKitGTK window, no accelerated compositing", flat)):
+        print(median_line(f"{name}, PSS summed (MB)", [sum(b.values()) for b in results], fmt))
+        for kind in ("bare_webview", "web", "network"):
+            print(median_line(f"  {kind} (MB)", [b.get(kind, 0.0) for b in results], fmt))
+    totals = [sum(a.values()) for a in apps]
+    print(median_line(f"application with {TABS} idle raw tabs, PSS summed (MB)", totals, fmt))
+    # "veltaro" is the application together with its pinger process.
+    for kind in ("veltaro", "web", "network"):
+        print(median_line(f"  application, {kind} (MB)", [a.get(kind, 0.0) for a in apps], fmt))
+    met = statistics.median(totals) <= GOAL_MB
+    print(f"goal: at most {GOAL_MB} MB with {TABS} tabs — {'met' if met else 'not met'}")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
