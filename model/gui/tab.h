@@ -4,6 +4,7 @@
 #include "common/codec.h"
 #include "common/utf8.h"
 #include "common/values.h"
+#include "model/gui/session_log.h"
 #include "model/gui/tab_connection.h"
 
 #include <atomic>
@@ -58,6 +59,7 @@ struct Tab {
   std::shared_ptr<common::Decoder> decoder;   // absent until the starter or reader makes one
   std::shared_ptr<TabConnection> connection;  // absent until the starter connected
   std::optional<std::filesystem::path> tmp_keyfile;
+  std::shared_ptr<SessionLog> log;  // absent when the session keeps no log or it failed to open
   // Set when the tab is closed; a starter that connects afterwards must close its connection.
   bool closed = false;
 

@@ -6,6 +6,16 @@
 
 namespace veltaro::gui {
 
+namespace {
+
+// The file the tab's log writes now, or null. The caller holds the tab's mutex.
+Json tab_log_file(const Tab& tab) {
+  const auto path = tab.log ? tab.log->path() : std::nullopt;
+  return path ? Json(path->string()) : Json();
+}
+
+}  // namespace
+
 TabPtr VeltaroApp::find_tab(const std::string& tab_id) const {
   const std::lock_guard lock(tabs_mutex);
   const auto it = tabs.find(tab_id);
@@ -29,6 +39,7 @@ Json VeltaroApp::_tabs_for_js() const {
                         {"display", tab->display},
                         {"protocol", tab->protocol},
                         {"alive", tab->alive.load()},
+                        {"log_file", tab_log_file(*tab)},
                         {"session_id", tab->session ? tab->session->value("id", Json()) : Json()}});
   }
   return list;
@@ -129,13 +140,16 @@ void VeltaroApp::_close_tab_internal(const std::string& tab_id) {
   if (!tab) return;
   std::shared_ptr<TabConnection> connection;
   std::optional<std::filesystem::path> keyfile;
+  std::shared_ptr<SessionLog> log;
   {
     const std::lock_guard lock(tab->mutex);
     tab->closed = true;
     connection = tab->connection;
     keyfile = tab->tmp_keyfile;
+    log = tab->log;
   }
   if (connection) connection->close();
+  if (log) log->close();
   note_output_event(*tab, true);
   if (keyfile) common::remove_quietly(*keyfile);
   const std::lock_guard lock(tabs_mutex);
