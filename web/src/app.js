@@ -19,6 +19,7 @@ import { asText, canonicalJson, isPlainObject } from './values.js';
 import { installSidebar } from './sidebar.js';
 import { installPuttyImport } from './puttyImport.js';
 import { AssistantPanel } from './assistantPanel.js';
+import { LogIndicator } from './logIndicator.js';
 
 // Tab and reachability state is asked for every second after it changed, and less and less often
 // (up to the cap) while it stays the same: each ask costs both processes a round trip and a render.
@@ -96,6 +97,7 @@ export class App {
       resetBoard: (tab) => actions.boardAction(tab, 'hard_reset_esp'),
       bootloader: (tab) => actions.boardAction(tab, 'enter_bootloader_esp'),
     });
+    this.logIndicator = new LogIndicator();
     this.welcome = new Welcome({ open: (id) => this.openSession(id), create: () => sessions.newSession() });
     installSidebar(() => this.scheduleFit());
     this.puttyImport = installPuttyImport(this);
@@ -225,6 +227,7 @@ export class App {
     tab.protocol = asText(summary.protocol) || tab.protocol;
     tab.alive = summary.alive !== false;
     tab.sessionId = asText(summary.session_id);
+    tab.logFile = asText(summary.log_file);
   }
 
   _createTab(summary) {
@@ -240,6 +243,7 @@ export class App {
       encoding: (asText(session && session.line_code_page) || 'utf-8').toLowerCase(),
       reading: true,
       closing: false,
+      logFile: asText(summary.log_file),
     };
     const kept = this.reusableViews.get(sessionId);
     if (kept) {
@@ -499,6 +503,7 @@ export class App {
     const tabs = this.order.map((id) => this.tabs.get(id)).filter(Boolean);
     this.strip.render(tabs, this.activeTabId);
     this.toolbar.render(this.activeTab());
+    this.logIndicator.render(this.activeTab());
     this.welcome.render(tabs.length === 0, this.sessions, getView('recent'));
     this.list.setStatus(this.sessionStatus, new Set(tabs.map((t) => t.sessionId)));
   }
