@@ -123,7 +123,7 @@ const std::string& LineStamp::at(LogClock::time_point t) {
     second_ = second;
   }
   // "[YYYY-MM-DD HH:MM:SS." is 21 characters; the milliseconds follow.
-  char ms[4];
+  char ms[8];
   std::snprintf(ms, sizeof ms, "%03d", millis);
   text_.replace(21, 3, ms, 3);
   millis_ = millis;
