@@ -16,6 +16,7 @@ namespace veltaro::driver {
 namespace {
 
 using peers::TcpListener;
+using namespace std::string_literals;
 
 constexpr std::string_view kMarkerTime = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)";
 
@@ -84,9 +85,9 @@ TEST_F(SessionLogTest, raw_log_holds_the_bytes_as_received) {
   RawTab t = open_raw(listener, {{"log_file", home_dir().string() + "/raw.log"},
                                  {"log_mode", "raw"},
                                  {"log_timestamps", true}});
-  const std::string bytes("\x1b[31m\xff\xfe\0\r\n#END", 12);
+  const std::string bytes = "\x1b[31m\xff\xfe\0\r\n#END"s;
   t.peer->send(bytes);
-  drain_to_end(t.tab);
+  EXPECT_NE(drain_to_end(t.tab).find(kEnd), std::string::npos);
   t.peer->close();
   ASSERT_TRUE(wait_until_dead(t.tab));
   const std::string text = read_file(home_dir() / "raw.log");
