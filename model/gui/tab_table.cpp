@@ -6,16 +6,6 @@
 
 namespace veltaro::gui {
 
-namespace {
-
-// The file the tab's log writes now, or null. The caller holds the tab's mutex.
-Json tab_log_file(const Tab& tab) {
-  const auto path = tab.log ? tab.log->path() : std::nullopt;
-  return path ? Json(path->string()) : Json();
-}
-
-}  // namespace
-
 TabPtr VeltaroApp::find_tab(const std::string& tab_id) const {
   const std::lock_guard lock(tabs_mutex);
   const auto it = tabs.find(tab_id);
@@ -39,8 +29,11 @@ Json VeltaroApp::_tabs_for_js() const {
                         {"display", tab->display},
                         {"protocol", tab->protocol},
                         {"alive", tab->alive.load()},
-                        {"log_file", tab_log_file(*tab)},
                         {"session_id", tab->session ? tab->session->value("id", Json()) : Json()}});
+    // Only a tab that writes a log names its file, so that other summaries stay as they were.
+    if (const auto path = tab->log ? tab->log->path() : std::nullopt) {
+      list.back()["log_file"] = path->string();
+    }
   }
   return list;
 }
