@@ -15,7 +15,7 @@ std::string safe_component(std::string value) {
 }
 
 std::string two_digits(int n) {
-  char buf[8];
+  char buf[16];
   std::snprintf(buf, sizeof buf, "%02d", n);
   return buf;
 }
@@ -123,7 +123,7 @@ const std::string& LineStamp::at(LogClock::time_point t) {
     second_ = second;
   }
   // "[YYYY-MM-DD HH:MM:SS." is 21 characters; the milliseconds follow.
-  char ms[8];
+  char ms[16];
   std::snprintf(ms, sizeof ms, "%03d", millis);
   text_.replace(21, 3, ms, 3);
   millis_ = millis;
