@@ -1,5 +1,7 @@
 #include "model/gui/log_text_filter.h"
 
+#include <emmintrin.h>
+
 #include <array>
 
 namespace veltaro::gui {
@@ -42,6 +44,24 @@ constexpr std::array<bool, 256> kSpecial = special_bytes();
 
 bool is_continuation(unsigned char c) {
   return (c & 0xc0) == 0x80;
+}
+
+// The first special byte at or after `i`, or text.size(). Output is mostly long runs of plain
+// text, so the runs are skipped 16 bytes at a time.
+std::size_t plain_run_end(std::string_view text, std::size_t i) {
+  const __m128i below_space = _mm_set1_epi8(0x1f);
+  const __m128i del = _mm_set1_epi8(static_cast<char>(kDel));
+  const __m128i c1_lead = _mm_set1_epi8(static_cast<char>(kC1Lead));
+  for (; i + 16 <= text.size(); i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, below_space), v);
+    const __m128i hits =
+        _mm_or_si128(control, _mm_or_si128(_mm_cmpeq_epi8(v, del), _mm_cmpeq_epi8(v, c1_lead)));
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(mask));
+  }
+  while (i < text.size() && !kSpecial[static_cast<unsigned char>(text[i])]) ++i;
+  return i;
 }
 
 }  // namespace
@@ -111,14 +131,10 @@ void TextLogFilter::feed(std::string_view text, LogClock::time_point at, std::st
 
 void TextLogFilter::ground(std::string_view text, std::size_t& i, LogClock::time_point at,
                            std::string& out) {
-  std::size_t end = i;
-  while (end < text.size() && !kSpecial[static_cast<unsigned char>(text[end])]) ++end;
+  const std::size_t end = plain_run_end(text, i);
   if (end > i) {
     begin_line(at, out);
     out.append(text.substr(i, end - i));
-    for (std::size_t k = i; k < end; ++k) {
-      if (!is_continuation(static_cast<unsigned char>(text[k]))) ++erasable_;
-    }
     line_has_text_ = true;
     i = end;
     return;
@@ -133,7 +149,6 @@ void TextLogFilter::ground(std::string_view text, std::size_t& i, LogClock::time
     } else {
       begin_line(at, out);
       out.append(text.substr(i, 2));
-      ++erasable_;
       line_has_text_ = true;
       ++i;
     }
@@ -158,7 +173,6 @@ void TextLogFilter::control(unsigned char c, LogClock::time_point at, std::strin
     case kTab:
       begin_line(at, out);
       out.push_back('\t');
-      ++erasable_;
       line_has_text_ = true;
       break;
     case kBs:
@@ -205,6 +219,7 @@ void TextLogFilter::begin_line(LogClock::time_point at, std::string& out) {
   if (line_started_) return;
   line_started_ = true;
   if (timestamps_) out += stamp_.at(at);
+  line_text_ = out.size();
 }
 
 void TextLogFilter::new_line(LogClock::time_point at, std::string& out) {
@@ -212,14 +227,15 @@ void TextLogFilter::new_line(LogClock::time_point at, std::string& out) {
   out.push_back('\n');
   line_started_ = false;
   line_has_text_ = false;
-  erasable_ = 0;
+  line_text_ = kNone;
 }
 
 void TextLogFilter::erase_one(std::string& out) {
-  if (erasable_ == 0 || out.empty()) return;
-  while (!out.empty() && is_continuation(static_cast<unsigned char>(out.back()))) out.pop_back();
-  if (!out.empty()) out.pop_back();
-  --erasable_;
+  if (line_text_ == kNone || out.size() <= line_text_) return;
+  while (out.size() > line_text_ && is_continuation(static_cast<unsigned char>(out.back()))) {
+    out.pop_back();
+  }
+  if (out.size() > line_text_) out.pop_back();
 }
 
 void TextLogFilter::finish_line(std::string& out) {
@@ -229,7 +245,7 @@ void TextLogFilter::finish_line(std::string& out) {
     line_started_ = false;
     line_has_text_ = false;
   }
-  erasable_ = 0;
+  line_text_ = kNone;
 }
 
 }  // namespace veltaro::gui

@@ -29,7 +29,7 @@ class TextLogFilter {
   void finish_line(std::string& out);
 
   // `out` was written away: backspace can no longer take back what it held.
-  void output_taken() noexcept { erasable_ = 0; }
+  void output_taken() noexcept { line_text_ = line_started_ ? 0 : kNone; }
 
  private:
   enum class State { kGround, kEscape, kEscapeIntermediate, kCsi, kString, kStringEscape };
@@ -50,7 +50,9 @@ class TextLogFilter {
   bool pending_cr_ = false;
   bool line_has_text_ = false;
   bool line_started_ = false;  // the line's time stamp (if any) is written
-  std::size_t erasable_ = 0;   // characters of this line still in `out`, for backspace
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  // Where the current line's text begins in `out`, for backspace; kNone once it was written away.
+  std::size_t line_text_ = kNone;
 };
 
 }  // namespace veltaro::gui

@@ -3,7 +3,9 @@
 #include "model/gui/log_text_filter.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,6 +24,9 @@ namespace {
 // A batch of file text is written once it reaches this size, so that a long burst does not build
 // one huge string.
 constexpr std::size_t kWriteSize = std::size_t{1} << 20;
+// The writer yields the processor to the tab's reader and the page while they are busy, and
+// catches up from its queue when they rest.
+constexpr int kWriterNice = 10;
 
 std::string errno_text(int err) {
   return std::strerror(err);
@@ -120,6 +125,8 @@ struct LogState {
 };
 
 void LogState::run() noexcept {
+  // Best effort: a writer at the ordinary priority is only slower to get out of the way.
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), kWriterNice);
   std::deque<LogItem> batch;
   for (;;) {
     std::size_t dropped_bytes = 0;
@@ -171,7 +178,9 @@ void LogState::add(const LogItem& item, std::string& out) {
   if (item.kind == LogItem::Kind::kLine) {
     add_line(item.text, out);
   } else if (options.raw) {
-    out += item.text;
+    // Bytes need no change: written as they are, without a copy.
+    flush(out);
+    write_all(fd, item.text);
     raw_line_open = item.text.back() != '\n';
   } else {
     filter.feed(item.text, item.at, out);

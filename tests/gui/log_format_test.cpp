@@ -83,6 +83,13 @@ TEST_F(LogFormat, line_ends_and_backspace) {
   EXPECT_EQ(plain({"line\r\x1b[Knew\n"}), "line\nnew\n");
   EXPECT_EQ(plain({"abc\b \bd中\b\bx\n"}), "abx\n");
   EXPECT_EQ(plain({"ab", "\b\bc\n"}), "c\n") << "within one batch of output, pieces do not matter";
+  TextLogFilter filter(false);
+  std::string out;
+  filter.feed("ab", sample_time(), out);
+  filter.output_taken();
+  out.clear();
+  filter.feed("c\b\bd\n", sample_time(), out);
+  EXPECT_EQ(out, "d\n") << "what was written stays; what followed it on the line can be erased";
 }
 
 TEST_F(LogFormat, timestamps_start_every_line_with_its_first_arrival) {
