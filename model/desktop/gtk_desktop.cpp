@@ -12,6 +12,38 @@ namespace {
 
 using Done = std::function<void(std::string)>;
 
+// The file manager gets this long to answer before the folder is handed to the default handler.
+constexpr int kFileManagerWaitMs = 3000;
+
+std::string file_uri(const std::filesystem::path& path) {
+  GFile* file = g_file_new_for_path(path.c_str());
+  char* uri = g_file_get_uri(file);
+  std::string out = uri ? uri : "";
+  g_free(uri);
+  g_object_unref(file);
+  return out;
+}
+
+// The freedesktop file-manager interface: opens the folder with the file selected.
+bool file_manager_show(const std::string& uri) {
+  GError* error = nullptr;
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+  if (!bus) {
+    if (error) g_error_free(error);
+    return false;
+  }
+  const char* uris[] = {uri.c_str(), nullptr};
+  GVariant* reply = g_dbus_connection_call_sync(
+      bus, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+      "org.freedesktop.FileManager1", "ShowItems", g_variant_new("(^ass)", uris, ""), nullptr,
+      G_DBUS_CALL_FLAGS_NONE, kFileManagerWaitMs, nullptr, &error);
+  g_object_unref(bus);
+  if (error) g_error_free(error);
+  if (!reply) return false;
+  g_variant_unref(reply);
+  return true;
+}
+
 void add_filter(GtkFileChooser* chooser, const char* label,
                 std::initializer_list<const char*> patterns) {
   GtkFileFilter* filter = gtk_file_filter_new();
@@ -70,6 +102,15 @@ void GtkDesktop::pick_private_key(Done done) {
 bool GtkDesktop::open_url(const std::string& url) {
   GError* error = nullptr;
   const gboolean ok = g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error);
+  if (error) g_error_free(error);
+  return ok == TRUE;
+}
+
+bool GtkDesktop::show_in_folder(const std::filesystem::path& file) {
+  if (file_manager_show(file_uri(file))) return true;
+  GError* error = nullptr;
+  const gboolean ok =
+      g_app_info_launch_default_for_uri(file_uri(file.parent_path()).c_str(), nullptr, &error);
   if (error) g_error_free(error);
   return ok == TRUE;
 }

@@ -15,6 +15,7 @@ class GtkDesktop final : public gui::Desktop {
   void read_clipboard(std::function<void(std::string)> done) override;
   void pick_private_key(std::function<void(std::string)> done) override;
   bool open_url(const std::string& url) override;
+  bool show_in_folder(const std::filesystem::path& file) override;
 
  private:
   std::shared_ptr<PageWindow> window_;

@@ -128,6 +128,11 @@ const std::map<std::string, Operation>& operations() {
          return on_tab(p, Json(false),
                        [&](const std::string& id) { return Json(app.enter_bootloader_esp(id)); });
        }},
+      {"show_tab_log",
+       [](VeltaroApp& app, const Json& p) {
+         return on_tab(p, Json(false),
+                       [&](const std::string& id) { return Json(app.show_tab_log(id)); });
+       }},
       {"get_images", [](VeltaroApp& app, const Json&) { return app.get_images(); }},
       {"open_url", [](VeltaroApp& app, const Json& p) { return Json(app.open_url(arg(p, 0))); }},
       {"read_clipboard", [](VeltaroApp& app, const Json&) { return Json(app.read_clipboard()); }},

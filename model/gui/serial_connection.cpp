@@ -150,6 +150,7 @@ bool SerialConnection::wait_reopen(VeltaroApp& app) {
     }
     serial_log("reopen OK (handle=" + std::to_string(port->handle()) + ") after " +
                std::to_string(attempt) + " attempts");
+    app.log_connected(*tab);
     app._push_info(tab_id_, "─── 已重新連接 " + com_ + " @ " + std::to_string(baud_) + " ───",
                    false);
     return true;
@@ -175,7 +176,16 @@ bool SerialConnection::install(const std::shared_ptr<SerialPortLine>& port) {
 }
 
 void SerialConnection::drop_port(const std::shared_ptr<SerialPortLine>& port) noexcept {
-  if (const TabPtr tab = tab_.lock()) tab->alive.store(false);
+  if (const TabPtr tab = tab_.lock()) {
+    tab->alive.store(false);
+    if (const auto log = VeltaroApp::tab_log(*tab)) {
+      try {
+        log->ended();
+      } catch (...) {
+        // Out of memory for the marker line: the port is given up all the same.
+      }
+    }
+  }
   port->close();
   const std::lock_guard lock(mutex_);
   if (port_ == port) port_ = nullptr;

@@ -5,6 +5,7 @@
 #include "common/utf8.h"
 #include "common/values.h"
 #include "model/gui/login_input.h"
+#include "model/gui/session_log.h"
 #include "model/gui/tab_connection.h"
 #include "model/transports/ssh2/known_hosts.h"
 
@@ -71,6 +72,7 @@ struct Tab {
   // While the connection logs in: where the user's keys go instead of the connection.
   std::shared_ptr<LoginInput> login;
   std::optional<HostKeyOffer> host_key_offer;  // after a refused changed host key
+  std::shared_ptr<SessionLog> log;  // absent when the session keeps no log or it failed to open
   // Set when the tab is closed; a starter that connects afterwards must close its connection.
   bool closed = false;
 

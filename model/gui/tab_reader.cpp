@@ -47,6 +47,9 @@ void VeltaroApp::attach_connection(const TabPtr& tab, std::shared_ptr<TabConnect
     const std::lock_guard lock(_buf_lock);
     tab->buffer.drop_oldest = !connection->can_wait();
   }
+  open_tab_log(tab);
+  // A serial line whose first open failed is not connected yet: its reopening writes the marker.
+  if (tab->alive.load()) log_connected(*tab);
   _push_connected(tab->id);
   auto self = shared_from_this();
   spawn_detached([self, id = tab->id] { self->_reader_loop(id); });
@@ -56,21 +59,29 @@ void VeltaroApp::_reader_loop(const std::string& tab_id) {
   const TabPtr tab = find_tab(tab_id);
   if (!tab) return;
   std::shared_ptr<TabConnection> connection;
+  std::shared_ptr<SessionLog> log;
   {
     const std::lock_guard lock(tab->mutex);
     connection = tab->connection;
+    log = tab->log;
   }
+  const bool log_raw = log && log->raw();
   try {
     while (!_stop.load() && connection && connection->is_open()) {
       std::string data = connection->receive(kReadSize);
       if (data.empty()) break;
+      const auto arrived = LogClock::now();
+      // The decoder may take the bytes over, so a raw log gets its copy first.
+      if (log_raw) log->output(data, arrived);
       std::string text = decode_chunk(*tab, data);
+      if (log && !log_raw) log->output(text, arrived);
       // A tab closed behind our back: stop here, and let the close below release the peer.
       if (!push_output(*tab, std::move(text))) break;
     }
   } catch (const std::exception&) {
     // A failed receive ends the connection like the peer closing it; the end line says so.
   }
+  if (log) log->ended();
   mark_ended(*tab);
   _push_info(tab_id, "─── 連線已結束 ───", false);
   if (connection) connection->close();

@@ -34,6 +34,10 @@ Json VeltaroApp::_tabs_for_js() const {
       list.back()["host_key"] = Json{
           {"host", offer->host_id}, {"type", offer->key.type}, {"fingerprint", offer->fingerprint}};
     }
+    // Only a tab that writes a log names its file, so that other summaries stay as they were.
+    if (const auto path = tab->log ? tab->log->path() : std::nullopt) {
+      list.back()["log_file"] = path->string();
+    }
   }
   return list;
 }
@@ -135,16 +139,19 @@ void VeltaroApp::_close_tab_internal(const std::string& tab_id) {
   std::shared_ptr<TabConnection> connection;
   std::optional<std::filesystem::path> keyfile;
   std::shared_ptr<LoginInput> login;
+  std::shared_ptr<SessionLog> log;
   {
     const std::lock_guard lock(tab->mutex);
     tab->closed = true;
     connection = tab->connection;
     keyfile = tab->tmp_keyfile;
     login = tab->login;
+    log = tab->log;
   }
   // A login waiting for the user gives up at once; its starter then closes what it opened.
   if (login) login->close();
   if (connection) connection->close();
+  if (log) log->close();
   note_output_event(*tab, true);
   if (keyfile) common::remove_quietly(*keyfile);
   const std::lock_guard lock(tabs_mutex);

@@ -160,6 +160,16 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   // until the connection ends; then the end line, and the connection closed.
   void _reader_loop(const std::string& tab_id);
 
+  // --- session logs ---
+  // Opens the log the tab's session asks for; a log that cannot be opened is one error line.
+  void open_tab_log(const TabPtr& tab);
+  static std::shared_ptr<SessionLog> tab_log(const Tab& tab);
+  // The start marker in the tab's log, naming the peer as the session does now.
+  void log_connected(const Tab& tab);
+  // Shows the folder of the tab's log file in the desktop's file manager. False when the tab
+  // keeps no log or the desktop could not show it. Never throws.
+  bool show_tab_log(const std::string& tab_id);
+
   // --- Telnet tabs, plain and with COM port control ---
   void _start_telnet_impl(const std::string& tab_id, const SessionPtr& sess, const TabPtr& tab);
   void _start_telnet_serial_impl(const std::string& tab_id, const SessionPtr& sess,

@@ -40,6 +40,9 @@ class Desktop {
   virtual void pick_private_key(std::function<void(std::string)> done) = 0;
   // Hands an address (already checked to be http, https or mailto) to the default browser.
   virtual bool open_url(const std::string& url) = 0;
+  // Shows the folder holding `file` in the file manager, with the file selected where the file
+  // manager can do that. False when nothing could show it.
+  virtual bool show_in_folder(const std::filesystem::path& file) = 0;
 };
 
 struct WindowOptions {

@@ -3,6 +3,7 @@
 // operations.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <thread>
 
 #include "driver_fixture.h"
@@ -133,6 +134,31 @@ TEST_F(SerialTabTest, UnplugShowsTheDisconnectLineAndPlugBackReopensWithAFreshDe
   const std::string text = app().drain_until_contains(tab, "Z");
   EXPECT_NE(text.find("\xef\xbf\xbdZ"), std::string::npos) << text;
   EXPECT_EQ(text.find("你"), std::string::npos) << text;
+}
+
+// One log file holds the whole life of the tab: each opening of the port and each loss of it.
+TEST_F(SerialTabTest, LogMarksEveryOpeningAndLossOfThePort) {
+  start();
+  SocatPty pty;
+  const std::string tab = open_serial(pty, {{"port", 115200}, {"log_file", "board.log"}});
+  ASSERT_TRUE(app().wait_for_script(connected_for(tab)));
+  pty.send("boot\r\n");
+  app().drain_until_contains(tab, "boot");
+  pty.unplug();
+  EXPECT_TRUE(wait_until_dead(tab, kReopenWait));
+  pty.plug();
+  EXPECT_TRUE(saw_info(tab, reconnect_line(com(pty), 115200), false, 0, kReopenWait));
+  pty.send("again\r\n");
+  app().drain_until_contains(tab, "again");
+  app().call("close_tab", Json::array({tab}));
+
+  const std::string time = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)";
+  const std::string opened = "=== 連線開始 " + com(pty) + " @ 115200 " + time + " ===\n";
+  const std::string ended = "=== 連線結束 " + time + " ===\n";
+  const std::string text = read_file(home_dir() / "board.log");
+  EXPECT_TRUE(
+      std::regex_match(text, std::regex(opened + "boot\n" + ended + opened + "again\n" + ended)))
+      << text;
 }
 
 TEST_F(SerialTabTest, ClosingTheTabDuringTheWaitEndsItAndOpensNothing) {

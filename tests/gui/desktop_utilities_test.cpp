@@ -19,7 +19,12 @@ class FakeDesktop final : public Desktop {
     opened.push_back(url);
     return true;
   }
+  bool show_in_folder(const std::filesystem::path& file) override {
+    shown.push_back(file);
+    return true;
+  }
   bool answer_clipboard = true;
+  std::vector<std::filesystem::path> shown;
   std::vector<std::string> opened;
 };
 

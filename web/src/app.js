@@ -28,6 +28,7 @@ import { installContextMenus } from './contextMenu.js';
 import { confirmClosingTabs } from './closeConfirm.js';
 import { showStoreNotice } from './storeNotice.js';
 import { installTabOverflow } from './tabOverflow.js';
+import { LogIndicator } from './logIndicator.js';
 
 // Tab and reachability state is asked for every second after it changed, and less and less often
 // (up to the cap) while it stays the same: each ask costs both processes a round trip and a render.
@@ -113,6 +114,7 @@ export class App {
       bootloader: (tab) => actions.boardAction(tab, 'enter_bootloader_esp'),
     });
     this.hostKeyAction = new HostKeyAction({ reconnect: (tab) => this.reconnect(tab) });
+    this.logIndicator = new LogIndicator();
     this.welcome = new Welcome({ open: (id) => this.openSession(id), create: () => sessions.newSession() });
     installSidebar(() => this.scheduleFit());
     mountScrollbackSetting(byId('toolbar'), (lines) => this._setScrollback(lines));
@@ -245,6 +247,7 @@ export class App {
     tab.alive = summary.alive !== false;
     tab.sessionId = asText(summary.session_id);
     tab.hostKey = hostKeyOffer(summary);
+    tab.logFile = asText(summary.log_file);
   }
 
   _createTab(summary) {
@@ -261,6 +264,7 @@ export class App {
       reading: true,
       closing: false,
       hostKey: hostKeyOffer(summary),
+      logFile: asText(summary.log_file),
     };
     const kept = this.reusableViews.get(sessionId);
     if (kept) {
@@ -538,6 +542,7 @@ export class App {
     this.strip.render(tabs, this.activeTabId);
     this.toolbar.render(this.activeTab());
     this.hostKeyAction.render(this.activeTab());
+    this.logIndicator.render(this.activeTab());
     this.welcome.render(tabs.length === 0, this.sessions, getView('recent'));
     this.list.setStatus(this.sessionStatus, new Set(tabs.map((t) => t.sessionId)));
   }

@@ -94,6 +94,9 @@ export function formFromRecord(rec) {
     line_code_page: asText(r.line_code_page) || 'utf-8',
     lfhascr: truthy(r.lfhascr),
     crhaslf: truthy(r.crhaslf),
+    log_file: asText(r.log_file),
+    log_mode: asText(r.log_mode) === 'raw' ? 'raw' : 'text',
+    log_timestamps: truthy(r.log_timestamps),
   };
 }
 
@@ -183,6 +186,11 @@ export function validateForm(form) {
     const t = form.line_code_page.trim();
     if (t !== '' && !ENCODING_NAME.test(t)) errors.line_code_page = '編碼名稱只能包含英文字母、數字與 - _ . :';
   }
+  if (shown.has('log_file')) {
+    const t = form.log_file.trim();
+    if (/[\u0000-\u001f\u007f]/.test(t)) errors.log_file = '記錄檔路徑不可包含控制字元';
+    else if (t.endsWith('/')) errors.log_file = '請在資料夾後面加上檔名，例如 ~/logs/&N.log';
+  }
   for (const name of ['ssh_kex', 'ssh_ciphers', 'ssh_macs', 'ssh_keys']) {
     if (!shown.has(name)) continue;
     const bad = splitList(form[name]).find((n) => !ALGO_NAME.test(n));
@@ -244,6 +252,14 @@ export function recordFromForm(form, original = null) {
       }
       case 'ip_version':
         put(name, value === '' ? undefined : value);
+        break;
+      // A session that keeps no log carries none of the log fields.
+      case 'log_file':
+        put(name, value.trim() || undefined);
+        break;
+      case 'log_mode':
+      case 'log_timestamps':
+        put(name, form.log_file.trim() ? value : undefined);
         break;
       case 'port_forwards':
         put(name, value

@@ -109,6 +109,18 @@ export const FIELDS = {
   },
   lfhascr: { kind: 'bool', label: '收到 LF 時補 CR', hint: 'lfhascr：收到 LF 時自動補 CR' },
   crhaslf: { kind: 'bool', label: '收到 CR 時補 LF', hint: 'crhaslf：收到 CR 時自動補 LF' },
+  log_file: {
+    kind: 'text', label: '記錄檔', placeholder: '例如 ~/logs/&N-&Y&M&D.log',
+    hint: '留空則不記錄。&H 主機、&P 連接埠、&N 連線名稱、&Y &M &D 日期、&T 時間；檔名含日期時每天午夜換新檔；相對路徑從家目錄算起',
+  },
+  log_mode: {
+    kind: 'select', label: '記錄格式', options: [['text', '純文字（去除控制碼）'], ['raw', '原始位元組']],
+    hint: '純文字方便閱讀與搜尋；原始位元組保留收到的一切，可供重播或除錯',
+  },
+  log_timestamps: {
+    kind: 'bool', label: '每行加上時間戳記',
+    hint: '純文字記錄的每一行以收到的時間開頭，精確到毫秒，例如 [2026-12-08 14:03:07.123]',
+  },
 };
 
 export const SECTION_TITLES = {
@@ -117,6 +129,7 @@ export const SECTION_TITLES = {
   terminal: '終端機',
   forwards: '連接埠轉送',
   advanced: '進階',
+  logging: '工作階段記錄',
 };
 
 // Sections that start folded until the user opens them.
@@ -124,6 +137,7 @@ export const FOLDED_BY_DEFAULT = new Set(['forwards', 'advanced']);
 
 const EOL = ['line_code_page', 'lfhascr', 'crhaslf'];
 const SERIAL_LINE = ['serial_bits', 'serial_parity', 'serial_stop', 'serial_flow'];
+const LOGGING = ['log_file', 'log_mode', 'log_timestamps'];
 
 // For a serial session the port field holds the baud rate.
 export function defaultPort(protocol) {
@@ -196,6 +210,7 @@ export function layoutFor(protocol, sshVersion) {
           ['advanced', ['keepalive_sec', 'compression', 'ssh_legacy_compat', 'ssh_kex', 'ssh_ciphers', 'ssh_macs', 'ssh_keys', 'ip_version']],
         ];
   }
+  sections.push(['logging', LOGGING]);
   return sections.map(([key, fields]) => ({
     key,
     title: SECTION_TITLES[key],

@@ -114,3 +114,19 @@ test('a duplicate gets no id and a name not yet taken', () => {
   copy.port_forwards[0].spec = 'changed';
   assert.equal(rec.port_forwards[0].spec, '1:h:2', 'deep copy');
 });
+
+test('log fields: kept only while a log file is named, mode and stamps read with the back end\'s rules', () => {
+  const stored = { id: 'b'.repeat(32), protocol: 'serial', host: 'COM3', log_file: '~/l/&N.log', log_mode: 'raw', log_timestamps: 1 };
+  const form = formFromRecord(stored);
+  assert.equal(form.log_mode, 'raw');
+  assert.equal(form.log_timestamps, true);
+  const kept = recordFromForm(form, stored);
+  assert.deepEqual([kept.log_file, kept.log_mode, kept.log_timestamps], ['~/l/&N.log', 'raw', true]);
+  assert.equal(formFromRecord({ log_mode: 'RAW' }).log_mode, 'text', 'the back end logs raw only for "raw"');
+  const cleared = recordFromForm({ ...form, log_file: '  ' }, stored);
+  for (const key of ['log_file', 'log_mode', 'log_timestamps']) assert.equal(key in cleared, false, key);
+  const errorsOf = (log_file) => validateForm(formWith({ host: 'h', log_file })).log_file;
+  assert.equal(errorsOf('~/logs/&H-&Y&M&D.log'), undefined);
+  assert.match(errorsOf('~/logs/'), /檔名/);
+  assert.match(errorsOf('a\tb.log'), /控制字元/);
+});

@@ -1,0 +1,162 @@
+// A raw TCP tab with and without a session log: the same 200 MB stream from a local sender, drained
+// the way the page does, timed from the connected notice to the end of the stream. The log's
+// writer thread must not slow the tab's reader; logged_MB shows that the log kept every byte.
+#include "bench_support.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <thread>
+
+namespace veltaro::bench {
+namespace {
+
+using common::Json;
+using namespace std::chrono_literals;
+
+constexpr std::size_t kStreamBytes = 200u << 20;
+constexpr std::size_t kWrite = 64u << 10;
+constexpr auto kGiveUp = 120s;
+constexpr std::chrono::milliseconds kLongPoll{1000};
+
+struct Listener {
+  int fd = -1;
+  int port = 0;
+  Listener() {
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(fd, 4) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+      throw std::runtime_error("cannot listen on 127.0.0.1");
+    }
+    port = ntohs(addr.sin_port);
+  }
+  ~Listener() { ::close(fd); }
+};
+
+std::thread start_sender(const Listener& listener, const std::string& block) {
+  return std::thread([fd = listener.fd, &block] {
+    const int conn = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (conn < 0) return;
+    for (std::size_t sent = 0; sent < kStreamBytes;) {
+      const ssize_t n = ::send(conn, block.data(), block.size(), MSG_NOSIGNAL);
+      if (n <= 0) break;
+      sent += static_cast<std::size_t>(n);
+    }
+    ::close(conn);
+  });
+}
+
+// Terminal-like lines; the coloured ones make a text log take escape sequences out.
+const std::string& stream_block(bool coloured) {
+  static const std::string plain = ascii_text(kWrite).substr(0, kWrite);
+  static const std::string colour = [] {
+    std::string out;
+    while (out.size() < kWrite) {
+      out += "\x1b[01;34mfirmware-esp32-s3\x1b[0m  \x1b[01;32mbuild.sh\x1b[0m  notes.txt\r\n";
+    }
+    return out.substr(0, kWrite);
+  }();
+  return coloured ? colour : plain;
+}
+
+std::uintmax_t size_or_zero(const std::filesystem::path& p) {
+  std::error_code ec;
+  const auto n = std::filesystem::file_size(p, ec);
+  return ec ? 0 : n;
+}
+
+// `log` holds the session's log fields (empty: no log).
+void run_tab(benchmark::State& state, const Json& log, bool coloured) {
+  use_temporary_data_dir();
+  const std::filesystem::path log_dir = std::getenv("XDG_DATA_HOME");
+  auto app = std::make_shared<gui::VeltaroApp>(common::QueueTable{}, common::EventTable{});
+  auto window = std::make_shared<NotingWindow>();
+  app->set_window(window);
+  std::size_t drained = 0;
+  std::uintmax_t logged = 0;
+  for (auto _ : state) {
+    Listener listener;
+    Json rec{{"protocol", "raw"}, {"host", "127.0.0.1"}, {"port", listener.port}};
+    const auto file = log_dir / ("log-" + std::to_string(listener.port) + ".log");
+    if (!log.empty()) {
+      rec.update(log);
+      rec["log_file"] = file.string();
+    }
+    const std::string sid = app->save_session(rec)["id"];
+    const int ended_before = window->ended.load();
+    const int connected_before = window->connected.load();
+    std::thread sender = start_sender(listener, stream_block(coloured));
+    const std::string tab = app->connect_session(sid)["tab_id"];
+    const auto deadline = std::chrono::steady_clock::now() + kGiveUp;
+    while (window->connected.load() == connected_before &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(100us);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    drained = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+      const bool over = window->ended.load() > ended_before;
+      const std::string text = app->drain_terminal(tab, over ? 0ms : kLongPoll);
+      drained += text.size();
+      if (over && text.empty()) break;
+    }
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    sender.join();
+    app->close_tab(tab);
+    app->delete_session(sid);
+    logged = size_or_zero(file);
+    std::filesystem::remove(file);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kStreamBytes));
+  state.counters["drained_MB"] = static_cast<double>(drained) / 1e6;
+  // The file holds the stream and two marker lines (a text log of the coloured stream is smaller:
+  // its escape sequences and CRs are gone).
+  state.counters["logged_MB"] = static_cast<double>(logged) / 1e6;
+}
+
+void BM_TabUnlogged(benchmark::State& state) {
+  run_tab(state, Json::object(), false);
+}
+void BM_TabTextLog(benchmark::State& state) {
+  run_tab(state, Json{{"log_mode", "text"}}, false);
+}
+void BM_TabTextLogStamped(benchmark::State& state) {
+  run_tab(state, Json{{"log_mode", "text"}, {"log_timestamps", true}}, false);
+}
+void BM_TabRawLog(benchmark::State& state) {
+  run_tab(state, Json{{"log_mode", "raw"}}, false);
+}
+void BM_ColouredTabUnlogged(benchmark::State& state) {
+  run_tab(state, Json::object(), true);
+}
+void BM_ColouredTabTextLogStamped(benchmark::State& state) {
+  run_tab(state, Json{{"log_mode", "text"}, {"log_timestamps", true}}, true);
+}
+
+#define VELTARO_TAB_BENCH(fn) \
+  BENCHMARK(fn)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)->Repetitions(7)
+
+VELTARO_TAB_BENCH(BM_TabUnlogged);
+VELTARO_TAB_BENCH(BM_TabTextLog);
+VELTARO_TAB_BENCH(BM_TabTextLogStamped);
+VELTARO_TAB_BENCH(BM_TabRawLog);
+VELTARO_TAB_BENCH(BM_ColouredTabUnlogged);
+VELTARO_TAB_BENCH(BM_ColouredTabTextLogStamped);
+
+}  // namespace
+}  // namespace veltaro::bench
+
+BENCHMARK_MAIN();

@@ -1,0 +1,144 @@
+// A session log on disk: modes, markers, file and folder permissions, the day's rollover, and a
+// file that cannot be opened.
+#include "model/gui/session_log.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+namespace veltaro::gui {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string read_all(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+unsigned mode_of(const std::filesystem::path& p) {
+  struct stat st {};
+  ::stat(p.c_str(), &st);
+  return st.st_mode & 0777u;
+}
+
+class SessionLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    char pattern[] = "/tmp/veltaro-log-XXXXXX";
+    root_ = ::mkdtemp(pattern);
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+
+  SessionLog::Options options(const std::string& pattern, bool raw = false, bool stamps = false) {
+    SessionLog::Options o;
+    o.pattern = pattern;
+    o.fields = {"10.0.0.1", "22", "sw1"};
+    o.home = root_;
+    o.raw = raw;
+    o.timestamps = stamps;
+    return o;
+  }
+  std::shared_ptr<SessionLog> open(const SessionLog::Options& o,
+                                   LogClock::time_point now = kMorning) {
+    return SessionLog::open(
+        o,
+        [this](const std::string& m) {
+          const std::lock_guard lock(mutex_);
+          reports_.push_back(m);
+        },
+        now);
+  }
+
+  // 2026-12-08 14:03:07 UTC, and the same day's last second.
+  static constexpr LogClock::time_point kMorning =
+      LogClock::time_point(std::chrono::seconds(1796738587));
+  static constexpr LogClock::time_point kLastSecond =
+      LogClock::time_point(std::chrono::seconds(1796774399));
+
+  std::filesystem::path root_;
+  std::mutex mutex_;
+  std::vector<std::string> reports_;
+};
+
+TEST_F(SessionLogTest, text_log_records_plain_lines_between_markers_across_a_reconnect) {
+  auto log = open(options("logs/&N/&H-&T.log"));
+  const auto file = root_ / "logs/sw1/10.0.0.1-140307.log";
+  ASSERT_EQ(log->path(), file);
+  log->connected("10.0.0.1:22", kMorning);
+  log->output("\x1b[1mRouter#\x1b[0m show ver\r\nIOS 15", kMorning);
+  log->ended(kMorning + 1s);
+  log->ended(kMorning + 2s);  // a second end without a connect writes nothing
+  log->connected("10.0.0.1:22", kMorning + 3s);
+  log->output("again\r\n", kMorning + 3s);
+  log->close();
+  EXPECT_EQ(log->path(), std::nullopt);
+  const std::string text = read_all(file);
+  EXPECT_TRUE(
+      text.starts_with("=== 連線開始 10.0.0.1:22 2026-12-08 14:03:07 ===\n"
+                       "Router# show ver\n"
+                       "IOS 15\n"
+                       "=== 連線結束 2026-12-08 14:03:08 ===\n"
+                       "=== 連線開始 10.0.0.1:22 2026-12-08 14:03:10 ===\n"
+                       "again\n"
+                       "=== 連線結束 "))
+      << text;
+  EXPECT_TRUE(text.ends_with(" ===\n")) << "closing the log ends the open connection's record";
+  EXPECT_EQ(mode_of(file), 0600u);
+  EXPECT_EQ(mode_of(root_ / "logs"), 0700u);
+  EXPECT_EQ(mode_of(root_ / "logs/sw1"), 0700u);
+}
+
+TEST_F(SessionLogTest, raw_log_keeps_bytes_and_appends_to_an_existing_file) {
+  const auto file = root_ / "raw.log";
+  { std::ofstream(file) << "before\n"; }
+  ::chmod(file.c_str(), 0640);
+  auto log = open(options("raw.log", true, true));
+  log->connected("COM3 @ 115200", kMorning);
+  const std::string bytes("\x1b[31m\0\xff\r\0", 9);
+  log->output(bytes, kMorning);
+  log->close();
+  const std::string text = read_all(file);
+  EXPECT_TRUE(text.starts_with("before\n=== 連線開始 COM3 @ 115200 2026-12-08 14:03:07 ===\n" +
+                               bytes + "\n=== 連線結束 "))
+      << "bytes as received, time stamps ignored, the marker on a line of its own";
+  EXPECT_EQ(mode_of(file), 0640u) << "an existing file keeps its mode";
+}
+
+TEST_F(SessionLogTest, a_dated_name_starts_a_new_file_at_midnight) {
+  auto log = open(options("d-&Y&M&D.log", false, true), kLastSecond);
+  log->connected("h:1", kLastSecond);
+  log->output("late ", kLastSecond);
+  log->output("night\n", kLastSecond + 2s);
+  log->close();
+  EXPECT_EQ(read_all(root_ / "d-20261208.log"),
+            "=== 連線開始 h:1 2026-12-08 23:59:59 ===\n[2026-12-08 23:59:59.000] late \n");
+  const std::string next = read_all(root_ / "d-20261209.log");
+  EXPECT_TRUE(next.starts_with("[2026-12-09 00:00:01.000] night\n=== 連線結束 ")) << next;
+}
+
+TEST_F(SessionLogTest, a_log_that_cannot_be_opened_is_one_clear_error) {
+  { std::ofstream(root_ / "plainfile") << "x"; }
+  const auto refused = [&](const std::string& pattern, const std::string& named) {
+    try {
+      open(options(pattern));
+    } catch (const std::runtime_error& e) {
+      return std::string(e.what()).find(named) != std::string::npos;
+    }
+    return false;
+  };
+  EXPECT_TRUE(refused("plainfile/sub/x.log", (root_ / "plainfile/sub/x.log").string()));
+  EXPECT_TRUE(refused("/dev/full", "/dev/full")) << "only a regular file is a log";
+  EXPECT_TRUE(refused(".", root_.string())) << "a folder is no log";
+}
+
+}  // namespace
+}  // namespace veltaro::gui
