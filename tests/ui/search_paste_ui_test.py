@@ -2,65 +2,13 @@
 every byte it is sent."""
 import json
 import os
-import socket
-import threading
 import time
 import unittest
 
+from tcp_peers import RecordingPeer
 from ui_test import AppTestBase, setUpModule, tearDownModule  # noqa: F401
 
 CONTROL, SHIFT, ESCAPE = "\ue009", "\ue008", "\ue00c"
-
-
-class RecordingPeer:
-    """Greets every connection with `greeting` and records what arrives; reading can be held back
-    to make the tab's sending wait. The host pinger's probes connect too and send nothing."""
-
-    def __init__(self, greeting=b"", receive_buffer=None):
-        self.greeting = greeting
-        self.received = bytearray()
-        self.lock = threading.Lock()
-        self.reading = threading.Event()
-        self.reading.set()
-        self.sock = socket.socket()
-        if receive_buffer:
-            self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(8)
-        self.port = self.sock.getsockname()[1]
-        threading.Thread(target=self._accept, daemon=True).start()
-
-    def _accept(self):
-        while True:
-            try:
-                conn, _ = self.sock.accept()
-            except OSError:
-                return
-            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
-
-    def _serve(self, conn):
-        conn.settimeout(120)
-        try:
-            conn.sendall(self.greeting)
-            while self.reading.wait(120) and (data := conn.recv(65536)):
-                with self.lock:
-                    self.received += data
-        except OSError:
-            pass
-        conn.close()
-
-    def data(self):
-        with self.lock:
-            return bytes(self.received)
-
-    def wait_for(self, size, timeout=30):
-        deadline = time.monotonic() + timeout
-        while len(self.data()) < size and time.monotonic() < deadline:
-            time.sleep(0.05)
-        return self.data()
-
-    def close(self):
-        self.sock.close()
 
 
 class TerminalToolsTest(AppTestBase):

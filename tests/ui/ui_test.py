@@ -12,6 +12,7 @@ import threading
 import time
 import unittest
 
+from tcp_peers import EchoServer, TcpPeer  # noqa: F401 (EchoServer: the other window tests take it from here)
 from webdriver import Driver
 
 BINARY = os.environ["VELTARO_BIN"]
@@ -73,37 +74,6 @@ def closed_port():
         return s.getsockname()[1]
 
 
-class EchoServer:
-    """Greets and echoes every connection; the pinger's probes connect too, and leave at once."""
-
-    def __init__(self):
-        self.sock = socket.socket()
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(8)
-        self.sock.settimeout(60)
-        self.port = self.sock.getsockname()[1]
-        threading.Thread(target=self._accept, daemon=True).start()
-
-    def _accept(self):
-        while True:
-            try:
-                conn, _ = self.sock.accept()
-            except OSError:
-                return
-            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
-
-    @staticmethod
-    def _serve(conn):
-        conn.settimeout(30)
-        try:
-            conn.sendall("歡迎 echo\r\n".encode())
-            while data := conn.recv(4096):
-                conn.sendall(data)
-        except OSError:
-            pass
-        conn.close()
-
-
 class ForeignSite:
     """A web site on 127.0.0.1 that the view must never show; it notes every path asked of it."""
 
@@ -132,7 +102,7 @@ class ForeignSite:
         self.server.server_close()
 
 
-class BurstServer:
+class BurstServer(TcpPeer):
     """Numbered lines of a fixed width, sent as fast as the tab takes them, in two halves, each
     once the test says so. The connection ends after the last line."""
 
@@ -142,25 +112,11 @@ class BurstServer:
         self.lines = lines
         self.first_half = threading.Event()
         self.second_half = threading.Event()
-        self.sock = socket.socket()
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(8)
-        self.port = self.sock.getsockname()[1]
-        threading.Thread(target=self._serve, daemon=True).start()
+        super().__init__()
 
     def _block(self, first, last):
         filler = ("0123456789abcdefghijklmnopqrstuvwxyz" * 3)[:self.LINE - 12]
         return "".join(f"{i:09d} {filler}\r\n" for i in range(first, last)).encode()
-
-    def _serve(self):
-        # The host pinger's probes connect and hang up at once; the tab's connection is the one
-        # still open once the test starts the burst.
-        while True:
-            try:
-                conn, _ = self.sock.accept()
-            except OSError:
-                return
-            threading.Thread(target=self._serve_one, args=(conn,), daemon=True).start()
 
     @staticmethod
     def _hung_up(conn):
@@ -170,10 +126,9 @@ class BurstServer:
         except OSError:
             return True
 
-    def close(self):
-        self.sock.close()
-
-    def _serve_one(self, conn):
+    def _serve(self, conn):
+        # The host pinger's probes hang up at once; the tab's connection is the one still open
+        # once the test starts the burst.
         half = self.lines // 2
         self.first_half.wait(120)
         if self._hung_up(conn):

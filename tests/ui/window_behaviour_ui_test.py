@@ -7,63 +7,21 @@ import glob
 import json
 import os
 import re
-import socket
 import subprocess
-import threading
 import time
 import unittest
 
 import ui_test
+from tcp_peers import RecordingPeer
 
 setUpModule = ui_test.setUpModule
 tearDownModule = ui_test.tearDownModule
 
 
-class RecordingServer:
-    """Greets each connection and keeps every byte it receives, to see what the terminal sent."""
-
-    def __init__(self):
-        self.sock = socket.socket()
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(32)
-        self.port = self.sock.getsockname()[1]
-        self.received = bytearray()
-        self.lock = threading.Lock()
-        threading.Thread(target=self._accept, daemon=True).start()
-
-    def _accept(self):
-        while True:
-            try:
-                conn, _ = self.sock.accept()
-            except OSError:
-                return
-            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
-
-    def _serve(self, conn):
-        conn.settimeout(120)
-        try:
-            conn.sendall(b"ready\r\n")
-            while data := conn.recv(4096):
-                with self.lock:
-                    self.received += data
-        except OSError:
-            pass
-        conn.close()
-
-    def take(self):
-        with self.lock:
-            data = bytes(self.received)
-            self.received.clear()
-        return data
-
-    def close(self):
-        self.sock.close()
-
-
 class WindowBehaviourTest(ui_test.AppTestBase):
     def setUp(self):
         super().setUp()
-        self.server = RecordingServer()
+        self.server = RecordingPeer(b"ready\r\n")
         self.addCleanup(self.server.close)
 
     def start(self):
