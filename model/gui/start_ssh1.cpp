@@ -4,6 +4,7 @@
 #include "model/gui/stream_connection.h"
 #include "model/gui/tab_fields.h"
 #include "model/gui/veltaro_app.h"
+#include "model/transports/login_prompter.h"
 #include "model/transports/tarnlink/ssh1_client.h"
 
 namespace veltaro::gui {
@@ -44,6 +45,11 @@ void VeltaroApp::_start_ssh1_impl(const std::string& tab_id, const SessionPtr& s
         throw std::runtime_error("invalid port " + std::to_string(port));
       }
       options.port = static_cast<int>(port);
+      if (options.username.empty()) {
+        const common::Secret name = transport::ask_user_name(*options.prompter);
+        if (name.empty()) throw std::runtime_error("沒有輸入使用者名稱");
+        options.username = name.c_str();
+      }
       client = tarnlink::make_ssh1_client(std::move(options));
       client->connect();
       std::string encoding;

@@ -26,4 +26,15 @@ class LoginPrompter {
   virtual void show(const std::string& line) noexcept = 0;
 };
 
+// The user name typed at "login as: ", asked again while the answer is empty, as often as a
+// password is. Empty when none was given. Throws LoginAbandoned.
+inline common::Secret ask_user_name(LoginPrompter& prompter) {
+  constexpr int kTries = 3;
+  for (int i = 0; i < kTries; ++i) {
+    common::Secret name = prompter.ask("login as: ", true);
+    if (!name.empty()) return name;
+  }
+  return common::Secret();
+}
+
 }  // namespace veltaro::transport

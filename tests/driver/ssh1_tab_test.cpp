@@ -132,12 +132,15 @@ TEST_F(Ssh1TabTest, ClosingAConnectedTabSaysGoodbyeToTheServer) {
   EXPECT_TRUE(tab_summary(tab).is_null());
 }
 
-TEST_F(Ssh1TabTest, WithoutAStoredPasswordItIsAskedInTheTerminalUntilRight) {
+TEST_F(Ssh1TabTest, WithoutAStoredUserAndPasswordTheyAreAskedInTheTerminalUntilRight) {
   Ssh1Server server;
   start();
   Json rec = ssh1_record(server.port(), {{"ssh_version", 1}});
   rec.erase("password");
+  rec.erase("username");
   const std::string tab = open_record(rec);
+  app().drain_until_contains(tab, "login as: ", kLoginWait);
+  app().call("send_input", Json::array({tab, std::string(peers::kSsh1User) + "\r"}));
   const std::string prompt = std::string(peers::kSsh1User) + "@127.0.0.1's password: ";
   app().drain_until_contains(tab, prompt, kLoginWait);
   app().call("send_input", Json::array({tab, "wrong\r"}));

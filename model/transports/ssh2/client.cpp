@@ -51,17 +51,10 @@ HostKey server_key(ssh_session session) {
   return std::move(*host_key);
 }
 
-// The user name a prompter gives: asked again while the answer is empty, as often as a
-// password is.
 void ask_user_name(ssh_session session, transport::LoginPrompter& prompter) {
-  constexpr int kTries = 3;
-  for (int i = 0; i < kTries; ++i) {
-    const common::Secret name = prompter.ask("login as: ", true);
-    if (name.empty()) continue;
-    set_option(session, SSH_OPTIONS_USER, name.c_str(), "user");
-    return;
-  }
-  throw AuthenticationError("no user name was given");
+  const common::Secret name = transport::ask_user_name(prompter);
+  if (name.empty()) throw AuthenticationError("no user name was given");
+  set_option(session, SSH_OPTIONS_USER, name.c_str(), "user");
 }
 
 // Connects our own socket and has libssh run the session over it: libssh opens its sockets
