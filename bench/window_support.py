@@ -43,27 +43,33 @@ class App:
         self.driver = Driver(binary, self.env)
         self.driver.wait_until("return !!window.veltaro && !!window.veltaroTest", interval=0.01, timeout=60)
 
-    def processes(self):
-        """(application pid, web process pids) of this run."""
-        app, web = None, []
+    def _ours(self):
+        """(pid, command name) of every process of this run."""
+        found = []
         for pid in filter(str.isdigit, os.listdir("/proc")):
             try:
                 with open(f"/proc/{pid}/environ", "rb") as f:
                     if f"XDG_DATA_HOME={self.home}".encode() not in f.read().split(b"\0"):
                         continue
                 with open(f"/proc/{pid}/comm") as f:
-                    comm = f.read().strip()
+                    found.append((int(pid), f.read().strip()))
             except OSError:
                 continue
-            if comm == "veltaro":
-                app = int(pid)
-            elif comm.startswith("WebKitWebProces"):
-                web.append(int(pid))
+        return found
+
+    def processes(self):
+        """(application pid, web process pids) of this run. The pinger, forked by the application,
+        bears its name too: the application is the one whose parent is not."""
+        ours = self._ours()
+        named = {pid for pid, comm in ours if comm == "veltaro"}
+        app = next((pid for pid in named if parent_of(pid) not in named), None)
+        web = [pid for pid, comm in ours if comm.startswith("WebKitWebProces")]
         return app, web
 
     def cpu_seconds(self):
-        app, web = self.processes()
-        return sum(cpu_seconds(p) for p in [app, *web] if p)
+        """CPU time of the application, its pinger and its web processes."""
+        return sum(cpu_seconds(pid) for pid, comm in self._ours()
+                   if comm == "veltaro" or comm.startswith("WebKitWebProces"))
 
     def open_raw_tab(self, name, port):
         d = self.driver
@@ -74,6 +80,14 @@ class App:
 
     def quit(self):
         self.driver.quit()
+
+
+def parent_of(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return int(f.read().rsplit(")", 1)[1].split()[1])
+    except OSError:
+        return None
 
 
 def cpu_seconds(pid):
