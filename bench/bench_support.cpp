@@ -2,7 +2,13 @@
 
 #include "common/codec.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <stdexcept>
 
 namespace veltaro::bench {
 
@@ -37,6 +43,60 @@ std::string chinese_utf8_text(std::size_t bytes) {
 
 std::string chinese_big5_text(std::size_t bytes) {
   return common::encode("big5", chinese_utf8_text(bytes));
+}
+
+LoopbackListener::LoopbackListener() {
+  fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(fd, 4) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    if (fd >= 0) ::close(fd);
+    throw std::runtime_error("cannot listen on 127.0.0.1");
+  }
+  port = ntohs(addr.sin_port);
+}
+
+LoopbackListener::~LoopbackListener() {
+  ::close(fd);
+}
+
+std::thread start_stream_sender(const LoopbackListener& listener, const std::string& block,
+                                std::size_t bytes) {
+  return std::thread([fd = listener.fd, &block, bytes] {
+    const int conn = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (conn < 0) return;
+    for (std::size_t sent = 0; sent < bytes;) {
+      const ssize_t n = ::send(conn, block.data(), block.size(), MSG_NOSIGNAL);
+      if (n <= 0) break;
+      sent += static_cast<std::size_t>(n);
+    }
+    ::shutdown(conn, SHUT_WR);
+    char sink[4096];
+    while (::recv(conn, sink, sizeof sink, 0) > 0) {
+    }
+    ::close(conn);
+  });
+}
+
+std::size_t read_plain_socket(int port, std::size_t read_size) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<std::uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    if (fd >= 0) ::close(fd);
+    throw std::runtime_error("cannot connect to the sender");
+  }
+  std::string buf(read_size, '\0');
+  std::size_t got = 0;
+  for (ssize_t n; (n = ::recv(fd, buf.data(), buf.size(), 0)) > 0;)
+    got += static_cast<std::size_t>(n);
+  ::close(fd);
+  return got;
 }
 
 }  // namespace veltaro::bench

@@ -5,8 +5,10 @@
 #include "model/gui/veltaro_app.h"
 
 #include <atomic>
+#include <cstddef>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace veltaro::bench {
 
@@ -28,5 +30,25 @@ class NotingWindow final : public gui::Window {
 std::string ascii_text(std::size_t bytes);
 std::string chinese_utf8_text(std::size_t bytes);
 std::string chinese_big5_text(std::size_t bytes);
+
+// A listening socket on 127.0.0.1 at a free port.
+struct LoopbackListener {
+  int fd = -1;
+  int port = 0;
+  LoopbackListener();
+  ~LoopbackListener();
+  LoopbackListener(const LoopbackListener&) = delete;
+  LoopbackListener& operator=(const LoopbackListener&) = delete;
+};
+
+// Accepts one connection on `listener` and writes `bytes` bytes of `block`, repeated, into it.
+// Then it ends its half and reads until the client closes: closing with the client's data unread
+// (a Telnet client's offers) would reset the connection and lose the stream's tail.
+std::thread start_stream_sender(const LoopbackListener& listener, const std::string& block,
+                                std::size_t bytes);
+
+// The plain reader beside which the tabs are measured: connects to 127.0.0.1:`port` and reads
+// `read_size` bytes at a time until the peer ends the stream. Returns the bytes read.
+std::size_t read_plain_socket(int port, std::size_t read_size);
 
 }  // namespace veltaro::bench

@@ -3,17 +3,11 @@
 // writer thread must not slow the tab's reader; logged_MB shows that the log kept every byte.
 #include "bench_support.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <stdexcept>
 #include <thread>
 
 namespace veltaro::bench {
@@ -26,37 +20,6 @@ constexpr std::size_t kStreamBytes = 200u << 20;
 constexpr std::size_t kWrite = 64u << 10;
 constexpr auto kGiveUp = 120s;
 constexpr std::chrono::milliseconds kLongPoll{1000};
-
-struct Listener {
-  int fd = -1;
-  int port = 0;
-  Listener() {
-    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(fd, 4) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-      throw std::runtime_error("cannot listen on 127.0.0.1");
-    }
-    port = ntohs(addr.sin_port);
-  }
-  ~Listener() { ::close(fd); }
-};
-
-std::thread start_sender(const Listener& listener, const std::string& block) {
-  return std::thread([fd = listener.fd, &block] {
-    const int conn = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (conn < 0) return;
-    for (std::size_t sent = 0; sent < kStreamBytes;) {
-      const ssize_t n = ::send(conn, block.data(), block.size(), MSG_NOSIGNAL);
-      if (n <= 0) break;
-      sent += static_cast<std::size_t>(n);
-    }
-    ::close(conn);
-  });
-}
 
 // Terminal-like lines; the coloured ones make a text log take escape sequences out.
 const std::string& stream_block(bool coloured) {
@@ -87,7 +50,7 @@ void run_tab(benchmark::State& state, const Json& log, bool coloured) {
   std::size_t drained = 0;
   std::uintmax_t logged = 0;
   for (auto _ : state) {
-    Listener listener;
+    LoopbackListener listener;
     Json rec{{"protocol", "raw"}, {"host", "127.0.0.1"}, {"port", listener.port}};
     const auto file = log_dir / ("log-" + std::to_string(listener.port) + ".log");
     if (!log.empty()) {
@@ -97,7 +60,7 @@ void run_tab(benchmark::State& state, const Json& log, bool coloured) {
     const std::string sid = app->save_session(rec)["id"];
     const int ended_before = window->ended.load();
     const int connected_before = window->connected.load();
-    std::thread sender = start_sender(listener, stream_block(coloured));
+    std::thread sender = start_stream_sender(listener, stream_block(coloured), kStreamBytes);
     const std::string tab = app->connect_session(sid)["tab_id"];
     const auto deadline = std::chrono::steady_clock::now() + kGiveUp;
     while (window->connected.load() == connected_before &&

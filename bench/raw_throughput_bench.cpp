@@ -4,15 +4,9 @@
 #include "bench_support.h"
 #include "model/transports/raw_backend/raw_backend.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <stdexcept>
 #include <thread>
 
 namespace veltaro::bench {
@@ -30,38 +24,6 @@ constexpr auto kGiveUp = 120s;
 // connection has ended, without waiting.
 constexpr std::chrono::milliseconds kLongPoll{1000};
 
-struct Listener {
-  int fd = -1;
-  int port = 0;
-  Listener() {
-    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(fd, 4) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-      throw std::runtime_error("cannot listen on 127.0.0.1");
-    }
-    port = ntohs(addr.sin_port);
-  }
-  ~Listener() { ::close(fd); }
-};
-
-// Accepts one connection, writes the stream into it and closes it.
-std::thread start_sender(const Listener& listener, const std::string& block) {
-  return std::thread([fd = listener.fd, &block] {
-    const int conn = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (conn < 0) return;
-    for (std::size_t sent = 0; sent < kStreamBytes;) {
-      const ssize_t n = ::send(conn, block.data(), block.size(), MSG_NOSIGNAL);
-      if (n <= 0) break;
-      sent += static_cast<std::size_t>(n);
-    }
-    ::close(conn);
-  });
-}
-
 const std::string& stream_block() {
   static const std::string block = ascii_text(kWrite).substr(0, kWrite);
   return block;
@@ -70,22 +32,9 @@ const std::string& stream_block() {
 void BM_PlainSocketReader(benchmark::State& state) {
   std::size_t got = 0;
   for (auto _ : state) {
-    Listener listener;
-    std::thread sender = start_sender(listener, stream_block());
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(listener.port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    std::string buf(kRead, '\0');
-    got = 0;
-    for (;;) {
-      const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
+    LoopbackListener listener;
+    std::thread sender = start_stream_sender(listener, stream_block(), kStreamBytes);
+    got = read_plain_socket(listener.port, kRead);
     sender.join();
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kStreamBytes));
@@ -96,8 +45,8 @@ void BM_PlainSocketReader(benchmark::State& state) {
 void BM_RawBackendAlone(benchmark::State& state) {
   std::size_t got = 0;
   for (auto _ : state) {
-    Listener listener;
-    std::thread sender = start_sender(listener, stream_block());
+    LoopbackListener listener;
+    std::thread sender = start_stream_sender(listener, stream_block(), kStreamBytes);
     raw::RawBackend t("127.0.0.1", listener.port, std::chrono::seconds(15));
     t.connect();
     got = 0;
@@ -116,12 +65,12 @@ void BM_RawTabToDrain(benchmark::State& state) {
   app->set_window(window);
   std::size_t drained = 0;
   for (auto _ : state) {
-    Listener listener;
+    LoopbackListener listener;
     const std::string sid = app->save_session(
         Json{{"protocol", "raw"}, {"host", "127.0.0.1"}, {"port", listener.port}})["id"];
     const int ended_before = window->ended.load();
     const int connected_before = window->connected.load();
-    std::thread sender = start_sender(listener, stream_block());
+    std::thread sender = start_stream_sender(listener, stream_block(), kStreamBytes);
     const std::string tab = app->connect_session(sid)["tab_id"];
     // The stream is timed from the connected notice: the tab's connect pause is not throughput.
     const auto deadline = std::chrono::steady_clock::now() + kGiveUp;

@@ -4,15 +4,9 @@
 #include "bench_support.h"
 #include "model/transports/telnet_backend/telnet_backend.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <stdexcept>
 #include <thread>
 
 namespace veltaro::bench {
@@ -31,45 +25,6 @@ constexpr auto kGiveUp = 120s;
 // connection has ended, without waiting.
 constexpr std::chrono::milliseconds kLongPoll{1000};
 
-struct Listener {
-  int fd = -1;
-  int port = 0;
-  Listener() {
-    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(fd, 4) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-      throw std::runtime_error("cannot listen on 127.0.0.1");
-    }
-    port = ntohs(addr.sin_port);
-  }
-  ~Listener() { ::close(fd); }
-};
-
-// Accepts one connection and writes the stream into it, answering none of the client's offers,
-// as a server that negotiates nothing.
-std::thread start_sender(const Listener& listener, const std::string& block) {
-  return std::thread([fd = listener.fd, &block] {
-    const int conn = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (conn < 0) return;
-    for (std::size_t sent = 0; sent < kStreamBytes;) {
-      const ssize_t n = ::send(conn, block.data(), block.size(), MSG_NOSIGNAL);
-      if (n <= 0) break;
-      sent += static_cast<std::size_t>(n);
-    }
-    // Closing with the client's offers unread would reset the connection and lose the stream's
-    // tail: end our half, then read until the client closes too.
-    ::shutdown(conn, SHUT_WR);
-    char sink[4096];
-    while (::recv(conn, sink, sizeof sink, 0) > 0) {
-    }
-    ::close(conn);
-  });
-}
-
 // Text lines with IAC IAC in place of two characters every kIacEvery bytes.
 const std::string& stream_block() {
   static const std::string block = [] {
@@ -83,33 +38,12 @@ const std::string& stream_block() {
   return block;
 }
 
-int connect_loopback(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<std::uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    throw std::runtime_error("cannot connect to the sender");
-  }
-  return fd;
-}
-
 void BM_PlainSocketReader(benchmark::State& state) {
   std::size_t got = 0;
   for (auto _ : state) {
-    Listener listener;
-    std::thread sender = start_sender(listener, stream_block());
-    const int fd = connect_loopback(listener.port);
-    std::string buf(kRead, '\0');
-    got = 0;
-    for (;;) {
-      const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
+    LoopbackListener listener;
+    std::thread sender = start_stream_sender(listener, stream_block(), kStreamBytes);
+    got = read_plain_socket(listener.port, kRead);
     sender.join();
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kStreamBytes));
@@ -120,8 +54,8 @@ void BM_PlainSocketReader(benchmark::State& state) {
 void BM_TelnetBackendAlone(benchmark::State& state) {
   std::size_t got = 0;
   for (auto _ : state) {
-    Listener listener;
-    std::thread sender = start_sender(listener, stream_block());
+    LoopbackListener listener;
+    std::thread sender = start_stream_sender(listener, stream_block(), kStreamBytes);
     telnet::TelnetOptions options;
     options.host = "127.0.0.1";
     options.port = listener.port;
@@ -143,12 +77,12 @@ void BM_TelnetTabToDrain(benchmark::State& state) {
   app->set_window(window);
   std::size_t drained = 0;
   for (auto _ : state) {
-    Listener listener;
+    LoopbackListener listener;
     const std::string sid = app->save_session(
         Json{{"protocol", "telnet"}, {"host", "127.0.0.1"}, {"port", listener.port}})["id"];
     const int ended_before = window->ended.load();
     const int connected_before = window->connected.load();
-    std::thread sender = start_sender(listener, stream_block());
+    std::thread sender = start_stream_sender(listener, stream_block(), kStreamBytes);
     const std::string tab = app->connect_session(sid)["tab_id"];
     // The stream is timed from the connected notice: the tab's connect pause is not throughput.
     const auto deadline = std::chrono::steady_clock::now() + kGiveUp;
