@@ -6,30 +6,13 @@ tabs costs over 30 s. Medians of several launches. Runs under its own Xvfb.
 """
 import os
 import shutil
-import socket
 import sys
-import threading
 import time
 
-from window_support import App, Xvfb, median_line, rss_mb
+from window_support import App, Xvfb, idle_peer, median_line, rss_mb
 
 TABS = 10
 IDLE_SECONDS = 30
-
-
-def listener():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    s.listen(1)
-
-    def serve():
-        conn, _ = s.accept()
-        conn.sendall(b"idle peer\r\n")
-        while conn.recv(4096):
-            pass
-
-    threading.Thread(target=serve, daemon=True).start()
-    return s.getsockname()[1]
 
 
 def one_run(binary, display):
@@ -38,7 +21,7 @@ def one_run(binary, display):
         app.driver.call("get_runtime_state")
         launch = time.monotonic() - app.started
         for i in range(TABS):
-            app.open_raw_tab(f"idle {i}", listener())
+            app.open_raw_tab(f"idle {i}", idle_peer())
         time.sleep(3)
         main_pid, web = app.processes()
         rss_app = rss_mb(main_pid)

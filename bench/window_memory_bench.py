@@ -7,34 +7,17 @@ that share it, unlike summed RSS. Medians of several runs, each on its own Xvfb.
 """
 import os
 import shutil
-import socket
 import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
-from window_support import App, Xvfb, median_line, processes_of, pss_mb
+from window_support import App, Xvfb, idle_peer, median_line, processes_of, pss_mb
 
 TABS = 10
 SETTLE_SECONDS = 10
 GOAL_MB = 220
-
-
-def idle_peer():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    s.listen(1)
-
-    def serve():
-        conn, _ = s.accept()
-        conn.sendall(b"idle peer\r\n")
-        while conn.recv(4096):
-            pass
-
-    threading.Thread(target=serve, daemon=True).start()
-    return s.getsockname()[1]
 
 
 # WebKitWebDriver, which drives the application in the benchmark, is not part of it.

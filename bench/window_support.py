@@ -1,10 +1,12 @@
 """What the window benchmarks share: a private Xvfb, the application under WebKitWebDriver, and
 the processes (application and web process) of one run."""
 import os
+import socket
 import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "ui"))
@@ -43,24 +45,10 @@ class App:
         self.driver = Driver(binary, self.env)
         self.driver.wait_until("return !!window.veltaro && !!window.veltaroTest", interval=0.01, timeout=60)
 
-    def _ours(self):
-        """(pid, command name) of every process of this run."""
-        found = []
-        for pid in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                with open(f"/proc/{pid}/environ", "rb") as f:
-                    if f"XDG_DATA_HOME={self.home}".encode() not in f.read().split(b"\0"):
-                        continue
-                with open(f"/proc/{pid}/comm") as f:
-                    found.append((int(pid), f.read().strip()))
-            except OSError:
-                continue
-        return found
-
     def processes(self):
         """(application pid, web process pids) of this run. The pinger, forked by the application,
         bears its name too: the application is the one whose parent is not."""
-        ours = self._ours()
+        ours = processes_named(self.home)
         named = {pid for pid, comm in ours if comm == "veltaro"}
         app = next((pid for pid in named if parent_of(pid) not in named), None)
         web = [pid for pid, comm in ours if comm.startswith("WebKitWebProces")]
@@ -68,7 +56,7 @@ class App:
 
     def cpu_seconds(self):
         """CPU time of the application, its pinger and its web processes."""
-        return sum(cpu_seconds(pid) for pid, comm in self._ours()
+        return sum(cpu_seconds(pid) for pid, comm in processes_named(self.home)
                    if comm == "veltaro" or comm.startswith("WebKitWebProces"))
 
     def open_raw_tab(self, name, port):
@@ -111,23 +99,46 @@ def pss_mb(pid):
     return 0.0
 
 
-def processes_of(home):
-    """{kind: [pid, ...]} of the processes whose environment names this private data directory:
-    the program itself by name ("veltaro", "bare_webview") and WebKit's web and network processes."""
-    found = {}
+def processes_named(home):
+    """(pid, command name) of every process whose environment names this private data directory."""
+    found = []
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open(f"/proc/{pid}/environ", "rb") as f:
                 if f"XDG_DATA_HOME={home}".encode() not in f.read().split(b"\0"):
                     continue
             with open(f"/proc/{pid}/comm") as f:
-                comm = f.read().strip()
+                found.append((int(pid), f.read().strip()))
         except OSError:
             continue
+    return found
+
+
+def processes_of(home):
+    """{kind: [pid, ...]} of this data directory's processes: the program itself by name
+    ("veltaro", "bare_webview") and WebKit's web and network processes."""
+    found = {}
+    for pid, comm in processes_named(home):
         kind = ("web" if comm.startswith("WebKitWebProces") else
                 "network" if comm.startswith("WebKitNetworkPr") else comm)
-        found.setdefault(kind, []).append(int(pid))
+        found.setdefault(kind, []).append(pid)
     return found
+
+
+def idle_peer():
+    """Port of a raw peer that greets its one connection and then only reads."""
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    s.listen(1)
+
+    def serve():
+        conn, _ = s.accept()
+        conn.sendall(b"idle peer\r\n")
+        while conn.recv(4096):
+            pass
+
+    threading.Thread(target=serve, daemon=True).start()
+    return s.getsockname()[1]
 
 
 def rss_mb(pid):

@@ -35,27 +35,16 @@ class AssistantPanelTest(AppTestBase):
         os.chmod(self.tool, stat.S_IRWXU)
         self.env["PATH"] = bin_dir + os.pathsep + self.env.get("PATH", "")
 
-    def seed_raw(self, port):
-        directory = os.path.join(self.home, "quillmoor", "Veltaro")
-        os.makedirs(directory, exist_ok=True)
-        with open(os.path.join(directory, "sessions.json"), "w", encoding="utf-8") as f:
-            json.dump({"sessions": [{"id": "c" * 32, "name": "echo", "protocol": "raw",
-                                     "host": "127.0.0.1", "port": port}]}, f)
-
     def terminal_has(self, d, tab, needle):
         return d.execute("return (window.veltaroTest.terminalText(arguments[0]) || '')"
                          ".includes(arguments[1]);", tab, needle)
 
     def test_a_proposed_command_waits_for_consent(self):
         server = EchoServer()
-        self.seed_raw(server.port)
+        self.seed([{"id": "c" * 32, "name": "echo", "protocol": "raw", "host": "127.0.0.1",
+                    "port": server.port}])
         d = self.start()
-        d.wait_until("return document.querySelectorAll('[data-testid=session-row]').length === 1",
-                     timeout=20)
-        d.pointer_click("[data-testid=session-connect]", hover="[data-testid=session-row]")
-        tab = d.wait_until("return window.veltaroTest.activeTab();")
-        d.wait_until("return (window.veltaroTest.terminalText(arguments[0]) || '').includes('歡迎 echo');",
-                     tab, timeout=20)
+        tab = self.connect_only_session(d, '歡迎 echo')
 
         d.click("[data-testid=assistant-toggle]")
         d.wait_until("return document.querySelector('[data-testid=assistant-status]').textContent"

@@ -1,6 +1,5 @@
 """Login prompts and host-key decisions in the real window: the password is typed into the
 terminal, and a changed host key is accepted through the tab toolbar's action."""
-import json
 import os
 import pwd
 import socket
@@ -77,12 +76,9 @@ class Sshd:
 
 class LoginWindowTest(AppTestBase):
     def seed(self, sessions, known_hosts=None):
-        directory = os.path.join(self.home, "quillmoor", "Veltaro")
-        os.makedirs(directory, exist_ok=True)
-        with open(os.path.join(directory, "sessions.json"), "w", encoding="utf-8") as f:
-            json.dump({"sessions": sessions}, f, ensure_ascii=False)
+        super().seed(sessions)
         if known_hosts is not None:
-            with open(os.path.join(directory, "known_hosts"), "w", encoding="utf-8") as f:
+            with open(os.path.join(self.data_dir(), "known_hosts"), "w", encoding="utf-8") as f:
                 f.write(known_hosts)
 
     def wait_terminal(self, d, tab, needle, timeout=30):

@@ -1,7 +1,6 @@
 """Searching a terminal and pasting into it, in the real window against a raw TCP peer that keeps
 every byte it is sent."""
 import json
-import os
 import time
 import unittest
 
@@ -14,22 +13,14 @@ CONTROL, SHIFT, ESCAPE = "\ue009", "\ue008", "\ue00c"
 class TerminalToolsTest(AppTestBase):
     def open_tab(self, peer):
         self.addCleanup(peer.close)
-        directory = os.path.join(self.home, "quillmoor", "Veltaro")
-        os.makedirs(directory, exist_ok=True)
-        with open(os.path.join(directory, "sessions.json"), "w", encoding="utf-8") as f:
-            json.dump({"sessions": [{"id": "a" * 32, "name": "peer", "protocol": "raw",
-                                     "host": "127.0.0.1", "port": peer.port}]}, f)
+        self.seed([{"id": "a" * 32, "name": "peer", "protocol": "raw", "host": "127.0.0.1",
+                    "port": peer.port}])
         d = self.start()
         d.execute("""
             window.__errors = [];
             addEventListener('error', (e) => window.__errors.push(String(e.message)));
             addEventListener('unhandledrejection', (e) => window.__errors.push(String(e.reason)));""")
-        d.wait_until("return document.querySelectorAll('[data-testid=session-row]').length === 1",
-                     timeout=20)
-        d.pointer_click("[data-testid=session-connect]", hover="[data-testid=session-row]")
-        tab = d.wait_until("return window.veltaroTest.activeTab();")
-        d.wait_until("return (window.veltaroTest.terminalText(arguments[0]) || '').includes('>>');", tab,
-                     timeout=20)
+        tab = self.connect_only_session(d, '>>')
         return d, tab
 
     def focus_terminal(self, d, tab):

@@ -1,6 +1,5 @@
 """Session logs in the real window: the editor's log fields, and the toolbar's mark of a tab
 that writes a log."""
-import json
 import os
 import unittest
 
@@ -8,24 +7,12 @@ from ui_test import AppTestBase, EchoServer, setUpModule, tearDownModule  # noqa
 
 
 class SessionLogWindowTest(AppTestBase):
-    def seed_raw(self, port):
-        directory = os.path.join(self.home, "quillmoor", "Veltaro")
-        os.makedirs(directory, exist_ok=True)
-        with open(os.path.join(directory, "sessions.json"), "w", encoding="utf-8") as f:
-            json.dump({"sessions": [{"id": "d" * 32, "name": "echo", "protocol": "raw",
-                                     "host": "127.0.0.1", "port": port,
-                                     "log_file": "logs/&N-&H.log", "log_timestamps": True}]}, f)
-
     def test_a_logging_tab_shows_its_file_and_the_editor_its_fields(self):
         server = EchoServer()
-        self.seed_raw(server.port)
+        self.seed([{"id": "d" * 32, "name": "echo", "protocol": "raw", "host": "127.0.0.1",
+                    "port": server.port, "log_file": "logs/&N-&H.log", "log_timestamps": True}])
         d = self.start()
-        d.wait_until("return document.querySelectorAll('[data-testid=session-row]').length === 1",
-                     timeout=20)
-        d.pointer_click("[data-testid=session-connect]", hover="[data-testid=session-row]")
-        tab = d.wait_until("return window.veltaroTest.activeTab();")
-        d.wait_until("return (window.veltaroTest.terminalText(arguments[0]) || '').includes('歡迎 echo');",
-                     tab, timeout=20)
+        tab = self.connect_only_session(d, '歡迎 echo')
         mark = "[data-testid=tab-log]"
         d.wait_until("return !document.querySelector(arguments[0]).hidden;", mark, timeout=20)
         log_file = os.path.join(self.home, "logs", "echo-127.0.0.1.log")

@@ -176,9 +176,31 @@ class AppTestBase(unittest.TestCase):
         subprocess.run(["import", "-display", _display, "-window", "root",
                         os.path.join(ARTIFACTS, f"{name}.png")], check=True, timeout=30)
 
+    def data_dir(self):
+        """The application's data directory, created."""
+        directory = os.path.join(self.home, "quillmoor", "Veltaro")
+        os.makedirs(directory, exist_ok=True)
+        return directory
+
+    def seed(self, sessions):
+        """Sessions already in the store when the application starts, as a returning user has."""
+        with open(os.path.join(self.data_dir(), "sessions.json"), "w", encoding="utf-8") as f:
+            json.dump({"sessions": sessions}, f, ensure_ascii=False, indent=2)
+
     def store(self):
-        with open(os.path.join(self.home, "quillmoor", "Veltaro", "sessions.json"), encoding="utf-8") as f:
+        with open(os.path.join(self.data_dir(), "sessions.json"), encoding="utf-8") as f:
             return json.load(f)
+
+    def connect_only_session(self, d, greeting):
+        """Connects the one session of the list from its row and waits for the peer's greeting in
+        the new tab's terminal; returns the tab."""
+        d.wait_until("return document.querySelectorAll('[data-testid=session-row]').length === 1",
+                     timeout=20)
+        d.pointer_click("[data-testid=session-connect]", hover="[data-testid=session-row]")
+        tab = d.wait_until("return window.veltaroTest.activeTab();")
+        d.wait_until("return (window.veltaroTest.terminalText(arguments[0]) || '').includes(arguments[1]);",
+                     tab, greeting, timeout=20)
+        return tab
 
 
 
@@ -437,13 +459,6 @@ class PageTest(AppTestBase):
             el.dispatchEvent(new Event('input', {bubbles: true}));
             el.dispatchEvent(new Event('change', {bubbles: true}));
             el.dispatchEvent(new Event('blur'));""", field, value)
-
-    def seed(self, sessions):
-        """Sessions already in the store when the application starts, as a returning user has."""
-        directory = os.path.join(self.home, "quillmoor", "Veltaro")
-        os.makedirs(directory, exist_ok=True)
-        with open(os.path.join(directory, "sessions.json"), "w", encoding="utf-8") as f:
-            json.dump({"sessions": sessions}, f, ensure_ascii=False, indent=2)
 
     def rows(self, d):
         return d.execute("return [...document.querySelectorAll('[data-testid=session-row]')]"

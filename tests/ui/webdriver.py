@@ -4,7 +4,6 @@ Every request and every wait has a time-out: a session request to a program that
 automation hangs instead of failing.
 """
 import json
-import os
 import socket
 import subprocess
 import time

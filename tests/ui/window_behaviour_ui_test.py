@@ -64,12 +64,6 @@ class WindowBehaviourTest(ui_test.AppTestBase):
 
     # ----- set-up -----
 
-    def seed(self, sessions):
-        directory = os.path.join(self.home, "quillmoor", "Veltaro")
-        os.makedirs(directory, exist_ok=True)
-        with open(os.path.join(directory, "sessions.json"), "w", encoding="utf-8") as f:
-            json.dump({"sessions": sessions}, f, ensure_ascii=False, indent=2)
-
     def raw(self, n, port=None):
         return {"id": f"{n:032x}", "name": f"機器 {n}", "protocol": "raw", "host": "127.0.0.1",
                 "port": port or self.server.port}
