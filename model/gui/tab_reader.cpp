@@ -70,11 +70,10 @@ void VeltaroApp::_reader_loop(const std::string& tab_id) {
     while (!_stop.load() && connection && connection->is_open()) {
       std::string data = connection->receive(kReadSize);
       if (data.empty()) break;
-      const auto arrived = LogClock::now();
       // The decoder may take the bytes over, so a raw log gets its copy first.
-      if (log_raw) log->output(data, arrived);
+      if (log_raw) log->output(data, LogClock::now());
       std::string text = decode_chunk(*tab, data);
-      if (log && !log_raw) log->output(text, arrived);
+      if (log && !log_raw) log->output(text, LogClock::now());
       // A tab closed behind our back: stop here, and let the close below release the peer.
       if (!push_output(*tab, std::move(text))) break;
     }
