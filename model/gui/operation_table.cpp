@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <map>
 
 namespace veltaro::gui {
@@ -33,6 +34,18 @@ std::optional<std::chrono::milliseconds> wait_arg(const Json& params, std::size_
   if (!a.is_number()) return std::nullopt;
   const double ms = std::clamp(a.get<double>(), 0.0, kMaxWaitMs);
   return std::chrono::milliseconds(static_cast<long long>(ms));
+}
+
+// A change count as the back end handed it out: a whole number from 0 up to 2^53, which a page's
+// number holds exactly; missing or null is 0.
+std::optional<std::uint64_t> count_arg(const Json& params, std::size_t i) {
+  constexpr double kMaxExact = 9007199254740992.0;
+  const Json& a = arg(params, i);
+  if (a.is_null()) return 0;
+  if (!a.is_number()) return std::nullopt;
+  const double n = a.get<double>();
+  if (!(n >= 0 && n <= kMaxExact) || n != std::floor(n)) return std::nullopt;
+  return static_cast<std::uint64_t>(n);
 }
 
 // An operation on one tab whose id must be text; anything else gets `neutral`.
@@ -117,6 +130,12 @@ const std::map<std::string, Operation>& operations() {
          return on_tab(p, Json(""), [&](const std::string& id) {
            return wait ? Json(app.drain_terminal(id, *wait)) : Json("");
          });
+       }},
+      {"wait_for_output",
+       [](VeltaroApp& app, const Json& p) {
+         const auto since = count_arg(p, 0);
+         const auto wait = wait_arg(p, 1);
+         return since && wait ? app.wait_for_output(*since, *wait) : Json(nullptr);
        }},
       {"hard_reset_esp",
        [](VeltaroApp& app, const Json& p) {

@@ -38,6 +38,7 @@ bool VeltaroApp::push_output(Tab& tab, std::string text) {
     return false;
   }
   const bool was_empty = buf.chunks.empty();
+  if (was_empty) count_change(buf);
   buf.chunks.push_back({std::move(translated), chars});
   buf.total += chars;
   while (buf.drop_oldest && buf.total > kBufferLimit && buf.chunks.size() > 1) {
@@ -47,7 +48,10 @@ bool VeltaroApp::push_output(Tab& tab, std::string text) {
   lock.unlock();
   // Only the first chunk can end a drain's wait; later ones find nobody waiting. Woken after the
   // unlock, so the drain does not wake only to block on the lock still held here.
-  if (was_empty) buf.changed.notify_all();
+  if (was_empty) {
+    buf.changed.notify_all();
+    output_changed_.notify_all();
+  }
   return true;
 }
 
@@ -89,9 +93,11 @@ void VeltaroApp::note_output_event(Tab& tab, bool closing) {
   {
     const std::lock_guard lock(_buf_lock);
     ++tab.buffer.events;
+    count_change(tab.buffer);
     if (closing) tab.buffer.closed = true;
   }
   tab.buffer.changed.notify_all();
+  output_changed_.notify_all();
   if (closing) tab.buffer.room.notify_all();
 }
 
@@ -107,6 +113,30 @@ void VeltaroApp::release_waiting_drains() {
     drains_released_ = true;
   }
   for (const auto& tab : tabs_in_order()) tab->buffer.changed.notify_all();
+  output_changed_.notify_all();
+}
+
+void VeltaroApp::count_change(OutputBuffer& buf) {
+  buf.changed_at = ++output_generation_;
+}
+
+Json VeltaroApp::wait_for_output(std::uint64_t since, std::chrono::milliseconds wait) {
+  std::uint64_t now = 0;
+  {
+    std::unique_lock lock(_buf_lock);
+    output_changed_.wait_for(lock, std::min(wait, kMaxDrainWait),
+                             [&] { return output_generation_ != since || drains_released_; });
+    now = output_generation_;
+  }
+  // The table is copied first, so that _buf_lock is not held while tabs_mutex is taken.
+  const std::vector<TabPtr> in_order = tabs_in_order();
+  Json ready = Json::array();
+  const std::lock_guard lock(_buf_lock);
+  for (const auto& tab : in_order) {
+    const std::uint64_t at = tab->buffer.changed_at;
+    if (at > since || (since > now && at > 0)) ready.push_back(tab->id);
+  }
+  return Json{{"generation", now}, {"ready", std::move(ready)}};
 }
 
 void VeltaroApp::mark_ended(Tab& tab) {

@@ -36,6 +36,9 @@ struct OutputBuffer {
   // Counts what ends a waiting drain besides output: status lines, the connection's end, the
   // tab's close. A drain compares it with the value it saw when it began to wait.
   std::uint64_t events = 0;
+  // The app-wide change count at this buffer's latest change the page has to look at (output into
+  // an empty buffer, or an event): one wait for all tabs reports the tabs changed since a count.
+  std::uint64_t changed_at = 0;
   bool closed = false;  // the tab left the table: nobody drains or waits any more
   // The connection is over (or never came): no output can follow, so a drain answers at once.
   bool ended = false;

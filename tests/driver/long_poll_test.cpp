@@ -1,11 +1,13 @@
-// drain_terminal(tab, wait_ms): an idle tab answers empty when the wait is over, and whatever
-// the page must see (output, a status line, the connection's end, the tab's close) ends the wait
-// at once.
+// drain_terminal(tab, wait_ms) and wait_for_output(since, wait_ms): an idle tab answers empty when
+// the wait is over, and whatever the page must see (output, a status line, the connection's end,
+// the tab's close) ends the wait at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <future>
+#include <optional>
 
 #include "raw_tab_fixture.h"
 
@@ -39,7 +41,29 @@ class LongPollTest : public RawTabTest {
   TimedAnswer drain_waiting(const std::string& tab, const Json& wait_ms) {
     return drain_async(tab, wait_ms).get();
   }
+
+  // wait_for_output(since, wait_ms) on a thread of its own.
+  std::future<TimedAnswer> watch_async(const Json& since, const Json& wait_ms) {
+    return std::async(std::launch::async, [this, since, wait_ms] {
+      const auto t0 = Clock::now();
+      Json result = app().call("wait_for_output", Json::array({since, wait_ms}));
+      return TimedAnswer{std::move(result), std::chrono::duration_cast<Ms>(Clock::now() - t0)};
+    });
+  }
+
+  // The change count now: a count ahead of the back end's is answered at once.
+  std::uint64_t generation_now() {
+    const Json a = app().call("wait_for_output", Json::array({kAhead, 0}));
+    return a.at("generation").get<std::uint64_t>();
+  }
+
+  static constexpr double kAhead = 9007199254740992.0;
 };
+
+bool lists(const Json& answer, const std::string& tab) {
+  const Json& ready = answer.at("ready");
+  return std::find(ready.begin(), ready.end(), Json(tab)) != ready.end();
+}
 
 TEST_F(LongPollTest, IdleTabAnswersEmptyWhenWaitIsOver) {
   start();
@@ -105,6 +129,47 @@ TEST_F(LongPollTest, EndedTabAnswersAtOnce) {
   EXPECT_LT(never.elapsed, kWakeSlack) << "waited on a tab whose connection never came";
 }
 
+TEST_F(LongPollTest, OneWaitForAllTabsHoldsWhileIdleAndReportsOnlyWhatChanged) {
+  start();
+  TcpListener first_listener;
+  TcpListener second_listener;
+  RawTab first = open_raw(first_listener);
+  RawTab second = open_raw(second_listener);
+  std::this_thread::sleep_for(kSettle);
+  const std::uint64_t g = generation_now();
+
+  const TimedAnswer idle = watch_async(g, 2000).get();
+  EXPECT_EQ(idle.result.at("generation"), g);
+  EXPECT_EQ(idle.result.at("ready"), Json::array());
+  EXPECT_GE(idle.elapsed, Ms{1'950}) << "idle tabs must hold the call for its wait";
+  EXPECT_LT(idle.elapsed, Ms{2'000} + kWakeSlack);
+
+  auto pending = watch_async(g, 5000);
+  std::this_thread::sleep_for(kSettle);
+  second.peer->send("x");
+  const TimedAnswer woke = pending.get();
+  EXPECT_LT(woke.elapsed, kSettle + kWakeSlack);
+  EXPECT_GT(woke.result.at("generation").get<std::uint64_t>(), g);
+  EXPECT_TRUE(lists(woke.result, second.tab)) << woke.result.dump();
+  EXPECT_FALSE(lists(woke.result, first.tab)) << woke.result.dump();
+  EXPECT_EQ(app().drain_until_contains(second.tab, "x"), "x");
+
+  // A change between two waits is not lost: the next wait from the old count answers at once.
+  first.peer->send("y");
+  std::this_thread::sleep_for(kSettle);
+  const TimedAnswer late = watch_async(woke.result.at("generation"), 5000).get();
+  EXPECT_LT(late.elapsed, kWakeSlack);
+  EXPECT_TRUE(lists(late.result, first.tab)) << late.result.dump();
+
+  // A count from before a restart, or no count at all, is answered at once.
+  const TimedAnswer stale = watch_async(kAhead, 5000).get();
+  EXPECT_LT(stale.elapsed, kWakeSlack);
+  EXPECT_TRUE(lists(stale.result, first.tab) && lists(stale.result, second.tab));
+  for (const Json& bad : {Json("1"), Json(-1), Json(0.5)}) {
+    EXPECT_TRUE(app().call("wait_for_output", Json::array({bad, 0})).is_null()) << bad.dump();
+  }
+}
+
 class WakeTest;
 
 struct WakeCase {
@@ -122,24 +187,43 @@ class WakeTest : public LongPollTest, public ::testing::WithParamInterface<WakeC
  public:
   using DriverTest::app;
   using DriverTest::save;
+
+ protected:
+  // Lets `pending` sit in its wait, does the case's act, and returns the answer; fails unless the
+  // answer came soon after the act rather than at the wait's end.
+  std::optional<Json> answer_to_act(std::future<TimedAnswer> pending, RawTab& t) {
+    std::this_thread::sleep_for(kSettle);
+    EXPECT_EQ(pending.wait_for(Ms{0}), std::future_status::timeout) << "the call did not wait";
+    const auto acted = Clock::now();
+    GetParam().act(*this, t);
+    if (pending.wait_for(Ms{5'000} + kWakeSlack) != std::future_status::ready) {
+      ADD_FAILURE() << "no answer";
+      return std::nullopt;
+    }
+    Json result = pending.get().result;
+    EXPECT_LT(Clock::now() - acted, kWakeSlack) << "the wait must end when the event comes";
+    return result;
+  }
 };
 
 TEST_P(WakeTest, EventDuringWaitEndsIt) {
-  const WakeCase& c = GetParam();
   start();
   TcpListener listener;
   RawTab t = open_raw(listener);
+  const auto a = answer_to_act(drain_async(t.tab, 5000), t);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(*a, GetParam().expected);
+}
 
-  auto pending = drain_async(t.tab, 5000);
+TEST_P(WakeTest, EventDuringOneWaitForAllTabsEndsIt) {
+  start();
+  TcpListener listener;
+  RawTab t = open_raw(listener);
   std::this_thread::sleep_for(kSettle);
-  ASSERT_EQ(pending.wait_for(Ms{0}), std::future_status::timeout) << "the drain did not wait";
-  const auto acted = Clock::now();
-  c.act(*this, t);
-  ASSERT_EQ(pending.wait_for(Ms{5'000} + kWakeSlack), std::future_status::ready);
-  const TimedAnswer a = pending.get();
-  const auto after_act = std::chrono::duration_cast<Ms>(Clock::now() - acted);
-  EXPECT_EQ(a.result, c.expected);
-  EXPECT_LT(after_act, kWakeSlack) << "the wait must end when the event comes, not at its end";
+  const std::uint64_t g = generation_now();
+  const auto a = answer_to_act(watch_async(g, 5000), t);
+  ASSERT_TRUE(a);
+  EXPECT_GT(a->at("generation").get<std::uint64_t>(), g) << a->dump();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -166,12 +250,14 @@ TEST_F(LongPollTest, EndOfInputDoesNotWaitForLongPolls) {
   TcpListener listener;
   RawTab t = open_raw(listener);
   auto pending = drain_async(t.tab, 5000);
+  auto watching = watch_async(generation_now(), 5000);
   std::this_thread::sleep_for(kSettle);
   const auto t0 = Clock::now();
   const ExitStatus st = app().finish();
   EXPECT_TRUE(st.exited && st.code == 0) << st.describe();
   EXPECT_LT(Clock::now() - t0, Ms{3'000}) << "shutdown waited for a long poll";
   pending.wait_for(kAnswerWait);
+  watching.wait_for(kAnswerWait);
 }
 
 }  // namespace

@@ -45,9 +45,13 @@
   const info = (tabId, message, isError = false) => {
     if (typeof window.setTerminalInfo === 'function') window.setTerminalInfo(tabId, message, isError);
   };
+  // Output into an empty buffer is a change the page's one wait for all tabs reports.
+  let generation = 0;
   const push = (tabId, text) => {
     const t = state.tabs[tabId];
-    if (t && t.reading) t.buffer.push(text);
+    if (!t || !t.reading) return;
+    if (!t.buffer.length) t.changedAt = ++generation;
+    t.buffer.push(text);
   };
   const banner = (t) => {
     const c = (n, s) => `\x1b[${n}m${s}\x1b[0m`;
@@ -174,6 +178,12 @@
       const text = t.buffer.join('');
       t.buffer = [];
       return text;
+    }),
+    wait_for_output: (since, waitMs) => track('wait_for_output', async () => {
+      const until = performance.now() + Math.min(Math.max(Number(waitMs) || 0, 0), 5000);
+      while (generation === since && performance.now() < until) await delay(20);
+      const ready = Object.entries(state.tabs).filter(([, t]) => (t.changedAt || 0) > since).map(([id]) => id);
+      return { generation, ready };
     }),
     hard_reset_esp: (id) => Boolean(state.tabs[id] && state.tabs[id].protocol === 'serial'),
     enter_bootloader_esp: (id) => Boolean(state.tabs[id] && state.tabs[id].protocol === 'serial'),

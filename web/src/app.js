@@ -5,6 +5,7 @@ import { call, onHostLate } from './bridge.js';
 import { byId } from './dom.js';
 import { InputQueue, LatestOnly } from './inputQueue.js';
 import { DrainLoop } from './drainLoop.js';
+import { OutputWatch } from './outputWatch.js';
 import { TERMINAL_FONT, TerminalView } from './terminal.js';
 import { SessionList } from './sessionList.js';
 import { SessionEditor } from './editor.js';
@@ -61,6 +62,7 @@ export class App {
     this.sessionStatus = {};
     this.puttygenPath = '';
     this.tabs = new Map(); // tab id → tab
+    this.watch = new OutputWatch({ wait: (since, waitMs) => call('wait_for_output', since, waitMs) });
     this.order = [];
     this.activeTabId = null;
     this.geometry = null; // last fitted { cols, rows } of the terminal area
@@ -281,10 +283,14 @@ export class App {
     });
     tab.sizer = new LatestOnly(({ rows, cols }) => call('resize_pty', tab.id, rows, cols));
     tab.drain = new DrainLoop({
-      fetch: (waitMs) => call('drain_terminal', tab.id, waitMs),
+      fetch: async (waitMs) => {
+        if (waitMs) await this.watch.changed(tab.id);
+        return call('drain_terminal', tab.id, 0);
+      },
       write: (text) => tab.view.write(text),
       line: ([text, isError]) => tab.view.status(text, isError),
       ended: () => !tab.alive,
+      wake: () => this.watch.wake(tab.id),
     });
     this.tabs.set(tab.id, tab);
     const early = this.pendingLines.get(tab.id);
@@ -301,6 +307,7 @@ export class App {
 
   _removeTab(tab, { keepView = false } = {}) {
     tab.drain.stop();
+    this.watch.forget(tab.id);
     tab.input.close();
     if (!keepView) tab.view.dispose();
     this.tabs.delete(tab.id);

@@ -1,6 +1,7 @@
-// Output of one tab. The back end never pushes terminal data; the page asks with a long poll
-// (drain_terminal waits until the tab has output, a status line or its end), so an idle tab costs
-// one call every few seconds and output appears as soon as it arrives.
+// Output of one tab. The back end never pushes terminal data; the page asks. A drain with a wait
+// returns once the tab has output, a status line or its end (the page waits for all tabs with one
+// call), so an idle tab costs nothing of its own and output appears as soon as it arrives. After
+// an answer with text the next drain asks without waiting: more has usually come meanwhile.
 //
 // The loop is a chain of promises without timers, so it goes on at full speed while the window is
 // hidden (browsers throttle timers of hidden pages). While xterm.js parses, the next answer is
@@ -17,30 +18,20 @@ export const DRAIN = Object.freeze({
   waitMs: 5000, // longest wait of one call; the back end caps it there too
   unparsedMax: 2, // a drain starts only while at most this many answers wait to be parsed
   retryMs: 2000, // after a failed call
-  earlyEmptyMs: 1000, // a waiting drain answered empty sooner than this: its connection has ended
-  pauseMs: 500, // before the next drain after such an answer
 });
 
 export class DrainLoop {
   // fetch(waitMs) → Promise<string>; write(text) → Promise settling once xterm.js has parsed it;
   // line(entry) → Promise, writes a status line after everything written before;
-  // ended() → true once the tab's connection is known to have ended.
-  constructor({
-    fetch,
-    write,
-    line,
-    ended = () => false,
-    onError = () => {},
-    timers = globalThis,
-    now = () => performance.now(),
-  }) {
+  // ended() → true once the tab's connection is known to have ended; wake() ends a waiting fetch.
+  constructor({ fetch, write, line, ended = () => false, wake = () => {}, onError = () => {}, timers = globalThis }) {
     this._fetch = fetch;
     this._write = write;
     this._line = line;
     this._ended = ended;
+    this._wake = wake;
     this._onError = onError;
     this._timers = timers;
-    this._now = now;
     this._issued = 0; // drains started
     this._done = 0; // drains answered and handed to the terminal
     this._lines = []; // { after: drain number, entry }
@@ -67,6 +58,7 @@ export class DrainLoop {
       return;
     }
     this._lines.push({ after: this._issued + 1, entry });
+    this._wake(); // the drain now waiting must return, so that the one after it can take the line
     this.start(); // a loop parked after its tab ended takes up this line
   }
 
@@ -84,20 +76,13 @@ export class DrainLoop {
     return this._done > this._endedAt;
   }
 
-  // The back end answers a waiting drain at once when the tab's connection has ended; until the
-  // page's state refresh says so (slow while the window is hidden) the loop would ask again and
-  // again, so it asks at a walking pace instead. A status line also ends a wait, and is not slowed.
-  _answeredEarlyEmpty(text, waitMs, askedAt) {
-    return !text && waitMs > 0 && !this._lines.length && this._now() - askedAt < DRAIN.earlyEmptyMs;
-  }
-
   async _run() {
     const unparsed = []; // answers handed to xterm.js, oldest first, until each is parsed
+    let text = '';
     while (!this._stopped) {
       const number = ++this._issued;
-      let text = '';
-      const waitMs = this._lines.length ? 0 : DRAIN.waitMs;
-      const askedAt = this._now();
+      const waitMs = this._lines.length || text ? 0 : DRAIN.waitMs;
+      text = '';
       try {
         const answer = await this._fetch(waitMs);
         text = typeof answer === 'string' ? answer : '';
@@ -113,9 +98,6 @@ export class DrainLoop {
       if (this._finished(text) && !this._lines.length) break;
       if (writing) unparsed.push(writing);
       while (unparsed.length > DRAIN.unparsedMax) await unparsed.shift();
-      if (this._answeredEarlyEmpty(text, waitMs, askedAt)) {
-        await new Promise((resolve) => this._timers.setTimeout(resolve, DRAIN.pauseMs));
-      }
     }
     this._running = false;
   }
