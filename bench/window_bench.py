@@ -1,8 +1,8 @@
 """The desktop window: time from launch to the page's first answered call, resident memory of
 the application and its web process with ten tabs open, and the CPU an idle window with ten idle
 tabs costs over 30 s, with the active terminal focused (as a person leaves it) and with nothing
-focused: the web engine repaints a focused text field's caret on every blink, a cost the page
-cannot turn off. Medians of several launches. Runs under its own Xvfb.
+focused (which tells what a focused field's caret costs). Medians of several launches. Runs under
+its own Xvfb.
 
     python3 bench/window_bench.py build-bench/launcher/veltaro [runs]
 """
@@ -54,7 +54,7 @@ def main():
     names = ["launch to first answered call (s)", "application RSS with 10 tabs (MB)",
              "web process RSS with 10 tabs (MB)",
              f"idle CPU, 10 idle tabs over {IDLE_SECONDS} s, application and web process (% of one core)",
-             "idle CPU as above, nothing focused (no caret blinking) (% of one core)"]
+             "idle CPU as above, nothing focused (% of one core)"]
     for i, name in enumerate(names):
         print(median_line(name, [r[i] for r in results]))
 

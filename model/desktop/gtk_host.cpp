@@ -95,10 +95,24 @@ WebKitWebView* make_view(WebKitWebContext* context, LoopState* state, bool autom
   return view;
 }
 
+// The web engine repaints a focused text field's caret on every blink, and the terminal keeps its
+// input field focused: an idle window would wake the engine's frame clock all the time. With
+// blinking turned off instead, the engine repaints without pause while the field is smaller than
+// the caret, as the terminal's is. So carets in the page blink once an hour: they stay shown, as a
+// GTK entry's does once its blink time-out has passed. The terminal's own cursor blinks apart.
+void keep_carets_still() {
+  constexpr gint kOnceAnHourMs = 3'600'000;
+  if (GtkSettings* settings = gtk_settings_get_default()) {
+    g_object_set(settings, "gtk-cursor-blink", TRUE, "gtk-cursor-blink-time", kOnceAnHourMs,
+                 nullptr);
+  }
+}
+
 }  // namespace
 
 GtkHost::GtkHost() {
   gtk_init(nullptr, nullptr);
+  keep_carets_still();
   window_ = std::make_shared<PageWindow>();
   desktop_ = std::make_shared<GtkDesktop>(window_);
 }
