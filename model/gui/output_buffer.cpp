@@ -12,6 +12,17 @@ namespace {
 // At this many undrained characters a waiting reader stops; a dropping one discards its oldest
 // chunks beyond it (the newest chunk always stays whole).
 constexpr common::CharCount kBufferLimit{2'000'000};
+// A piece shorter than this joins the newest chunk while that stays below it too: a trickle of
+// tiny reads (a serial line, a slow typist's echo) waiting for the page is not a chunk per read.
+constexpr std::size_t kJoinBelow = 4096;
+
+// Short reads arrive in buffers sized for a whole read; a piece waiting for the page keeps
+// about what it carries, or a few thousand of them would hold hundreds of megabytes.
+void fit_to_size(std::string& text) {
+  constexpr std::size_t kSlack = 64;
+  if (text.capacity() > 2 * text.size() + kSlack) text.shrink_to_fit();
+}
+
 // The longest a drain_terminal may wait for something to answer.
 constexpr std::chrono::milliseconds kMaxDrainWait{5000};
 
@@ -26,6 +37,7 @@ bool VeltaroApp::push_output(Tab& tab, std::string text) {
   if (text.empty() || !tab.reading.load()) return true;
   std::string translated = _apply_eol_translation(tab, std::move(text));
   const common::CharCount chars = common::count_chars(translated);
+  fit_to_size(translated);
   std::unique_lock lock(_buf_lock);
   OutputBuffer& buf = tab.buffer;
   if (!buf.drop_oldest) {
@@ -39,7 +51,12 @@ bool VeltaroApp::push_output(Tab& tab, std::string text) {
   }
   const bool was_empty = buf.chunks.empty();
   if (was_empty) count_change(buf);
-  buf.chunks.push_back({std::move(translated), chars});
+  if (!was_empty && buf.chunks.back().text.size() + translated.size() < kJoinBelow) {
+    buf.chunks.back().text += translated;
+    buf.chunks.back().chars += chars;
+  } else {
+    buf.chunks.push_back({std::move(translated), chars});
+  }
   buf.total += chars;
   while (buf.drop_oldest && buf.total > kBufferLimit && buf.chunks.size() > 1) {
     buf.total -= buf.chunks.front().chars;
