@@ -15,7 +15,7 @@
 // arrived: that drain returns whatever output preceded the line, and the line is written after it.
 
 export const DRAIN = Object.freeze({
-  waitMs: 5000, // longest wait of one call; the back end caps it there too
+  waitMs: 5000, // asked of a drain that may wait for the tab's next change
   unparsedMax: 2, // a drain starts only while at most this many answers wait to be parsed
   retryMs: 2000, // after a failed call
 });
@@ -24,7 +24,15 @@ export class DrainLoop {
   // fetch(waitMs) → Promise<string>; write(text) → Promise settling once xterm.js has parsed it;
   // line(entry) → Promise, writes a status line after everything written before;
   // ended() → true once the tab's connection is known to have ended; wake() ends a waiting fetch.
-  constructor({ fetch, write, line, ended = () => false, wake = () => {}, onError = () => {}, timers = globalThis }) {
+  constructor({
+    fetch,
+    write,
+    line,
+    ended = () => false,
+    wake = () => {},
+    onError = () => {},
+    timers = globalThis,
+  }) {
     this._fetch = fetch;
     this._write = write;
     this._line = line;
