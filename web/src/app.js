@@ -299,6 +299,7 @@ export class App {
       for (const [text, isError] of early) tab.view.status(text, isError);
     }
     if (this.pendingConnected.delete(tab.id)) tab.connected = true;
+    this.watch.track(tab.id);
     tab.drain.start();
     if (kept) tab.view.status('─── 重新連線 ───', false);
     this._refreshReading(tab);

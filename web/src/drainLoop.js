@@ -86,11 +86,12 @@ export class DrainLoop {
 
   async _run() {
     const unparsed = []; // answers handed to xterm.js, oldest first, until each is parsed
-    let text = '';
+    // The first drain does not wait either: the tab may have had output before its loop began.
+    let more = true;
     while (!this._stopped) {
       const number = ++this._issued;
-      const waitMs = this._lines.length || text ? 0 : DRAIN.waitMs;
-      text = '';
+      const waitMs = this._lines.length || more ? 0 : DRAIN.waitMs;
+      let text = '';
       try {
         const answer = await this._fetch(waitMs);
         text = typeof answer === 'string' ? answer : '';
@@ -100,6 +101,7 @@ export class DrainLoop {
         continue;
       }
       if (this._stopped) return;
+      more = Boolean(text);
       const writing = text ? this._write(text) : null;
       this._done = number;
       this._flushLines();

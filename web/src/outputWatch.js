@@ -21,8 +21,14 @@ export class OutputWatch {
     this._generation = 0;
     this._waiters = new Map(); // tab id → { promise, resolve }
     this._pending = new Set(); // tabs changed while not waiting
-    this._known = new Set(); // tabs that waited and are not forgotten
+    this._known = new Set(); // tabs tracked or waiting, and not forgotten
     this._running = false;
+  }
+
+  // From now on a change of the tab is kept for it until it waits. Before its first drain, so that
+  // a change reported between that drain and the tab's first wait is not lost.
+  track(tabId) {
+    this._known.add(tabId);
   }
 
   // Settles once the back end reports a change of the tab, or it is woken or forgotten.

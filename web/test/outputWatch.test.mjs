@@ -77,6 +77,16 @@ test('output watch: a change while the tab was busy is kept for its next wait', 
   assert.equal(await settled(rig.watch.changed('gone'))(), false, 'tabs the page never waited for are not kept');
 });
 
+test('output watch: a tracked tab keeps a change reported before its first wait', async () => {
+  const rig = watchRig();
+  rig.watch.track('new');
+  const other = settled(rig.watch.changed('other'));
+  await rig.answer({ generation: 1, ready: ['new', 'untracked'] });
+  assert.equal(await other(), false);
+  assert.equal(await settled(rig.watch.changed('new'))(), true);
+  assert.equal(await settled(rig.watch.changed('untracked'))(), false);
+});
+
 test('output watch: a failed or malformed answer waits before it asks again', async () => {
   const rig = watchRig();
   const a = settled(rig.watch.changed('a'));
