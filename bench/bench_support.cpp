@@ -99,4 +99,41 @@ std::size_t read_plain_socket(int port, std::size_t read_size) {
   return got;
 }
 
+std::size_t drain_until_ended(gui::VeltaroApp& app, const NotingWindow& window,
+                              const std::string& tab, int ended_before,
+                              std::chrono::steady_clock::time_point deadline) {
+  constexpr std::chrono::milliseconds kLongPoll{1000};
+  std::size_t drained = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const bool over = window.ended.load() > ended_before;
+    const std::string text =
+        app.drain_terminal(tab, over ? std::chrono::milliseconds::zero() : kLongPoll);
+    drained += text.size();
+    if (over && text.empty()) break;
+  }
+  return drained;
+}
+
+TabStream stream_through_tab(gui::VeltaroApp& app, const NotingWindow& window,
+                             const LoopbackListener& listener, const std::string& session_id,
+                             const std::string& block, std::size_t bytes) {
+  constexpr auto kGiveUp = std::chrono::seconds(120);
+  const int ended_before = window.ended.load();
+  const int connected_before = window.connected.load();
+  std::thread sender = start_stream_sender(listener, block, bytes);
+  const std::string tab = app.connect_session(session_id)["tab_id"];
+  const auto deadline = std::chrono::steady_clock::now() + kGiveUp;
+  while (window.connected.load() == connected_before &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+  const auto start = std::chrono::steady_clock::now();
+  TabStream result;
+  result.drained = drain_until_ended(app, window, tab, ended_before, deadline);
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  sender.join();
+  app.close_tab(tab);
+  return result;
+}
+
 }  // namespace veltaro::bench

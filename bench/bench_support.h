@@ -5,6 +5,7 @@
 #include "model/gui/veltaro_app.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -50,5 +51,24 @@ std::thread start_stream_sender(const LoopbackListener& listener, const std::str
 // The plain reader beside which the tabs are measured: connects to 127.0.0.1:`port` and reads
 // `read_size` bytes at a time until the peer ends the stream. Returns the bytes read.
 std::size_t read_plain_socket(int port, std::size_t read_size);
+
+// Drains `tab` the way the page does, a long poll at a time, until the connection has ended (the
+// window's end count is past `ended_before`) and nothing is left, or `deadline` passes. Returns the
+// bytes drained.
+std::size_t drain_until_ended(gui::VeltaroApp& app, const NotingWindow& window,
+                              const std::string& tab, int ended_before,
+                              std::chrono::steady_clock::time_point deadline);
+
+struct TabStream {
+  std::size_t drained = 0;
+  double seconds = 0;  // from the tab's connected notice to the end of its output
+};
+
+// Opens the saved session `session_id` while a sender on `listener` writes `bytes` bytes of
+// `block`, drains its tab to the end and closes it. Timed from the connected notice: the tab's
+// connect pause is not throughput.
+TabStream stream_through_tab(gui::VeltaroApp& app, const NotingWindow& window,
+                             const LoopbackListener& listener, const std::string& session_id,
+                             const std::string& block, std::size_t bytes);
 
 }  // namespace veltaro::bench

@@ -14,12 +14,9 @@ namespace veltaro::bench {
 namespace {
 
 using common::Json;
-using namespace std::chrono_literals;
 
 constexpr std::size_t kStreamBytes = 200u << 20;
 constexpr std::size_t kWrite = 64u << 10;
-constexpr auto kGiveUp = 120s;
-constexpr std::chrono::milliseconds kLongPoll{1000};
 
 // Terminal-like lines; the coloured ones make a text log take escape sequences out.
 const std::string& stream_block(bool coloured) {
@@ -58,27 +55,10 @@ void run_tab(benchmark::State& state, const Json& log, bool coloured) {
       rec["log_file"] = file.string();
     }
     const std::string sid = app->save_session(rec)["id"];
-    const int ended_before = window->ended.load();
-    const int connected_before = window->connected.load();
-    std::thread sender = start_stream_sender(listener, stream_block(coloured), kStreamBytes);
-    const std::string tab = app->connect_session(sid)["tab_id"];
-    const auto deadline = std::chrono::steady_clock::now() + kGiveUp;
-    while (window->connected.load() == connected_before &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(100us);
-    }
-    const auto start = std::chrono::steady_clock::now();
-    drained = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-      const bool over = window->ended.load() > ended_before;
-      const std::string text = app->drain_terminal(tab, over ? 0ms : kLongPoll);
-      drained += text.size();
-      if (over && text.empty()) break;
-    }
-    state.SetIterationTime(
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    sender.join();
-    app->close_tab(tab);
+    const TabStream run =
+        stream_through_tab(*app, *window, listener, sid, stream_block(coloured), kStreamBytes);
+    drained = run.drained;
+    state.SetIterationTime(run.seconds);
     app->delete_session(sid);
     logged = size_or_zero(file);
     std::filesystem::remove(file);

@@ -13,16 +13,11 @@ namespace veltaro::bench {
 namespace {
 
 using common::Json;
-using namespace std::chrono_literals;
 
 constexpr std::size_t kStreamBytes = 200u << 20;
 constexpr std::size_t kWrite = 64u << 10;
 // What each reader asks for at once, the same as a tab's reader.
 constexpr std::size_t kRead = 64u << 10;
-constexpr auto kGiveUp = 120s;
-// Drains as the page does: a long poll that answers as soon as output is there; once the
-// connection has ended, without waiting.
-constexpr std::chrono::milliseconds kLongPoll{1000};
 
 const std::string& stream_block() {
   static const std::string block = ascii_text(kWrite).substr(0, kWrite);
@@ -68,28 +63,10 @@ void BM_RawTabToDrain(benchmark::State& state) {
     LoopbackListener listener;
     const std::string sid = app->save_session(
         Json{{"protocol", "raw"}, {"host", "127.0.0.1"}, {"port", listener.port}})["id"];
-    const int ended_before = window->ended.load();
-    const int connected_before = window->connected.load();
-    std::thread sender = start_stream_sender(listener, stream_block(), kStreamBytes);
-    const std::string tab = app->connect_session(sid)["tab_id"];
-    // The stream is timed from the connected notice: the tab's connect pause is not throughput.
-    const auto deadline = std::chrono::steady_clock::now() + kGiveUp;
-    while (window->connected.load() == connected_before &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(100us);
-    }
-    const auto start = std::chrono::steady_clock::now();
-    drained = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-      const bool over = window->ended.load() > ended_before;
-      const std::string text = app->drain_terminal(tab, over ? 0ms : kLongPoll);
-      drained += text.size();
-      if (over && text.empty()) break;
-    }
-    state.SetIterationTime(
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    sender.join();
-    app->close_tab(tab);
+    const TabStream run =
+        stream_through_tab(*app, *window, listener, sid, stream_block(), kStreamBytes);
+    drained = run.drained;
+    state.SetIterationTime(run.seconds);
     app->delete_session(sid);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kStreamBytes));

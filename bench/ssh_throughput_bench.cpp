@@ -30,9 +30,6 @@ namespace st = ssh2::testing;
 constexpr std::size_t kStreamBytes = 200'000'000;
 constexpr const char* kStreamCommand = "head -c 200000000 /dev/zero | tr '\\0' a";
 constexpr auto kGiveUp = 180s;
-// Drains as the page does: a long poll that answers as soon as output is there; once the
-// connection has ended, without waiting.
-constexpr std::chrono::milliseconds kLongPoll{1000};
 constexpr int kKeystrokes = 200;
 
 // One server and key for the whole run, so both clients meet the same sshd.
@@ -131,14 +128,7 @@ void BM_SshTabToDrain(benchmark::State& state) {
     OpenTab t = open_ssh_tab();
     const auto start = std::chrono::steady_clock::now();
     t.app->send_input(t.tab, std::string(kStreamCommand) + "; exit\r");
-    const auto deadline = start + kGiveUp;
-    drained = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-      const bool over = t.window->ended.load() > 0;
-      const std::string text = t.app->drain_terminal(t.tab, over ? 0ms : kLongPoll);
-      drained += text.size();
-      if (over && text.empty()) break;
-    }
+    drained = drain_until_ended(*t.app, *t.window, t.tab, 0, start + kGiveUp);
     state.SetIterationTime(
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     t.app->close_tab(t.tab);
