@@ -22,12 +22,7 @@ void VeltaroApp::_start_raw_impl(const std::string& tab_id, const SessionPtr& se
   try {
     if (port < 1 || port > 65535) throw std::runtime_error("invalid port " + std::to_string(port));
     t = std::make_shared<raw::RawBackend>(host, static_cast<int>(port), kConnectTimeout);
-    std::string encoding;
-    {
-      const std::lock_guard lock(tab->mutex);
-      encoding = tab->encoding;
-    }
-    decoder = common::Decoder::create(encoding);
+    decoder = decoder_for(*tab);
     t->connect();
   } catch (const std::exception& e) {
     _push_info(tab_id, std::string("連線失敗：") + e.what(), true);

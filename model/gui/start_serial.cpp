@@ -39,11 +39,6 @@ std::string probe(SerialPortLine& port) {
   }
 }
 
-std::shared_ptr<common::Decoder> decoder_for(const Tab& tab) {
-  const std::lock_guard lock(tab.mutex);
-  return common::Decoder::create(tab.encoding.empty() ? "utf-8" : tab.encoding);
-}
-
 }  // namespace
 
 VeltaroApp::SerialOpened VeltaroApp::_serial_open(const Json& sess) {

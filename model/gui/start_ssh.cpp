@@ -178,12 +178,7 @@ void VeltaroApp::_start_ssh_impl(const std::string& tab_id, const SessionPtr& se
       }
     }
     channel->invoke_shell();
-    std::string encoding;
-    {
-      const std::lock_guard lock(tab->mutex);
-      encoding = tab->encoding;
-    }
-    decoder = common::Decoder::create(encoding);
+    decoder = decoder_for(*tab);
   } catch (const std::exception& e) {
     fail(std::string("建立 shell 失敗：") + e.what());
     connection->close();

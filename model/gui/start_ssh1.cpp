@@ -52,12 +52,7 @@ void VeltaroApp::_start_ssh1_impl(const std::string& tab_id, const SessionPtr& s
       }
       client = tarnlink::make_ssh1_client(std::move(options));
       client->connect();
-      std::string encoding;
-      {
-        const std::lock_guard lock(tab->mutex);
-        encoding = tab->encoding;
-      }
-      decoder = common::Decoder::create(encoding);
+      decoder = decoder_for(*tab);
     } catch (const std::exception& e) {
       _push_info(tab_id, std::string("SSH-1 連線失敗：") + e.what(), true);
       mark_ended(*tab);

@@ -21,12 +21,7 @@ void start_telnet_tab(VeltaroApp& app, const TabPtr& tab, const TelnetStart& sta
       throw std::runtime_error("invalid port " + std::to_string(start.port));
     }
     t = std::make_shared<telnet::TelnetBackend>(start.options);
-    std::string encoding;
-    {
-      const std::lock_guard lock(tab->mutex);
-      encoding = tab->encoding;
-    }
-    decoder = common::Decoder::create(encoding);
+    decoder = decoder_for(*tab);
     t->connect();
   } catch (const std::exception& e) {
     app._push_info(tab->id, std::string("連線失敗：") + e.what(), true);

@@ -89,4 +89,8 @@ struct Tab {
 
 using TabPtr = std::shared_ptr<Tab>;
 
+// A new decoder for the tab's encoding as it stands ("utf-8" when it has none), for a connection
+// about to start. Throws common::UnknownEncoding for a name no table knows.
+std::shared_ptr<common::Decoder> decoder_for(const Tab& tab);
+
 }  // namespace veltaro::gui

@@ -31,6 +31,11 @@ std::string decode_chunk(Tab& tab, std::string& bytes) {
 
 }  // namespace
 
+std::shared_ptr<common::Decoder> decoder_for(const Tab& tab) {
+  const std::lock_guard lock(tab.mutex);
+  return common::Decoder::create(tab.encoding.empty() ? "utf-8" : tab.encoding);
+}
+
 void VeltaroApp::attach_connection(const TabPtr& tab, std::shared_ptr<TabConnection> connection,
                                    std::shared_ptr<common::Decoder> decoder) {
   {
