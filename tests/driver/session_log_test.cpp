@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -38,6 +39,18 @@ class SessionLogTest : public RawTabTest {
                : "";
   }
   void close(const std::string& tab) { app().call("close_tab", Json::array({tab})); }
+  // The log's writer works on a thread of its own: after the tab ended, its end marker reaches the
+  // file a moment later. The file as soon as it holds the marker, or as it is after 5 s.
+  static std::string read_once_ended(const std::filesystem::path& file) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    std::string text = read_file(file);
+    while (text.find("=== 連線結束 ") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      text = read_file(file);
+    }
+    return text;
+  }
 };
 
 TEST_F(SessionLogTest, text_log_with_time_stamps_spans_a_reconnect_between_markers) {
@@ -90,7 +103,7 @@ TEST_F(SessionLogTest, raw_log_holds_the_bytes_as_received) {
   EXPECT_NE(drain_to_end(t.tab).find(kEnd), std::string::npos);
   t.peer->close();
   ASSERT_TRUE(wait_until_dead(t.tab));
-  const std::string text = read_file(home_dir() / "raw.log");
+  const std::string text = read_once_ended(home_dir() / "raw.log");
   const std::size_t first_end = text.find('\n') + 1;
   EXPECT_TRUE(
       std::regex_match(text.substr(0, first_end), std::regex(start_marker(listener.port()))));
