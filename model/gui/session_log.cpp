@@ -82,10 +82,12 @@ std::filesystem::path log_path(const SessionLog::Options& o, LogClock::time_poin
 namespace detail {
 
 struct LogItem {
-  enum class Kind { kData, kLine };
+  // A skip stands where pieces were dropped for want of room, so the file says where its gap is.
+  enum class Kind { kData, kLine, kSkip };
   Kind kind;
-  std::string text;  // data, or a whole marker line without its line end
-  LogClock::time_point at;
+  std::string text;         // data, or a whole marker line without its line end
+  LogClock::time_point at;  // a skip: when its first piece was dropped
+  std::size_t skipped = 0;  // a skip: the bytes dropped
 };
 
 // Shared by the log's owners and its writer thread, which holds it until the file is closed.
@@ -101,8 +103,7 @@ struct LogState {
   std::condition_variable room;
   std::condition_variable finished;
   std::deque<LogItem> queue;
-  std::size_t queued = 0;   // bytes of data in `queue`
-  std::size_t dropped = 0;  // bytes dropped since the writer last looked
+  std::size_t queued = 0;  // bytes of data in `queue`
   bool in_connection = false;
   bool closing = false;
   bool stopped = false;  // a write failed, or the file could not follow the date
@@ -116,9 +117,10 @@ struct LogState {
   std::optional<LogClock::time_point> next_midnight;
 
   void run() noexcept;
-  void write_batch(std::deque<LogItem>& batch, std::size_t dropped_bytes);
+  void write_batch(std::deque<LogItem>& batch);
   void add(const LogItem& item, std::string& out);
   void add_line(const std::string& line, std::string& out);
+  void add_skip(const LogItem& skip, std::string& out);
   void flush(std::string& out);
   void follow_date(LogClock::time_point at, std::string& out);
   void stop(const std::string& message) noexcept;
@@ -129,19 +131,17 @@ void LogState::run() noexcept {
   ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), kWriterNice);
   std::deque<LogItem> batch;
   for (;;) {
-    std::size_t dropped_bytes = 0;
     bool last = false;
     {
       std::unique_lock lock(mutex);
       work.wait_for(lock, SessionLog::kFlushEvery, [&] { return !queue.empty() || closing; });
       batch.swap(queue);
       queued = 0;
-      dropped_bytes = std::exchange(dropped, 0);
       last = closing;
     }
     room.notify_all();
     try {
-      write_batch(batch, dropped_bytes);
+      write_batch(batch);
     } catch (const std::exception& e) {
       stop("工作階段記錄寫入失敗（" + path.string() + "）：" + e.what() + "；已停止記錄");
     }
@@ -156,7 +156,7 @@ void LogState::run() noexcept {
   finished.notify_all();
 }
 
-void LogState::write_batch(std::deque<LogItem>& batch, std::size_t dropped_bytes) {
+void LogState::write_batch(std::deque<LogItem>& batch) {
   std::string out;
   for (const LogItem& item : batch) {
     if (fd < 0) return;
@@ -164,19 +164,14 @@ void LogState::write_batch(std::deque<LogItem>& batch, std::size_t dropped_bytes
     add(item, out);
     if (out.size() >= kWriteSize) flush(out);
   }
-  if (dropped_bytes > 0 && fd >= 0) {
-    add_line("=== 記錄略過 " + std::to_string(dropped_bytes) + " 位元組 " +
-                 marker_time(LogClock::now()) + " ===",
-             out);
-    report("工作階段記錄跟不上輸出，略過了 " + std::to_string(dropped_bytes) + " 位元組（" +
-           path.string() + "）");
-  }
   if (fd >= 0) flush(out);
 }
 
 void LogState::add(const LogItem& item, std::string& out) {
   if (item.kind == LogItem::Kind::kLine) {
     add_line(item.text, out);
+  } else if (item.kind == LogItem::Kind::kSkip) {
+    add_skip(item, out);
   } else if (options.raw) {
     // Bytes need no change: written as they are, without a copy.
     flush(out);
@@ -196,6 +191,12 @@ void LogState::add_line(const std::string& line, std::string& out) {
   }
   out += line;
   out.push_back('\n');
+}
+
+void LogState::add_skip(const LogItem& skip, std::string& out) {
+  const std::string bytes = std::to_string(skip.skipped);
+  add_line("=== 記錄略過 " + bytes + " 位元組 " + marker_time(skip.at) + " ===", out);
+  report("工作階段記錄跟不上輸出，略過了 " + bytes + " 位元組（" + path.string() + "）");
 }
 
 void LogState::flush(std::string& out) {
@@ -266,11 +267,19 @@ void SessionLog::output(std::string data, LogClock::time_point at) {
   if (data.empty()) return;
   detail::LogState& s = *state_;
   std::unique_lock lock(s.mutex);
-  const auto fits = [&] { return s.queued == 0 || s.queued + data.size() <= kQueueLimit; };
-  if (!fits()) s.room.wait_for(lock, kRoomWait, [&] { return fits() || s.closing || s.stopped; });
+  const std::size_t limit = s.options.queue_limit;
+  const auto fits = [&] { return s.queued == 0 || s.queued + data.size() <= limit; };
+  if (!fits()) {
+    s.room.wait_for(lock, s.options.room_wait, [&] { return fits() || s.closing || s.stopped; });
+  }
   if (s.closing || s.stopped) return;
   if (!fits()) {
-    s.dropped += data.size();
+    // Pieces dropped one after another make one gap; a piece that still fits later goes after it.
+    if (s.queue.back().kind == detail::LogItem::Kind::kSkip) {
+      s.queue.back().skipped += data.size();
+    } else {
+      s.queue.push_back({detail::LogItem::Kind::kSkip, {}, at, data.size()});
+    }
     return;
   }
   s.queued += data.size();

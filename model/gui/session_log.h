@@ -6,7 +6,8 @@
 // most kQueueLimit bytes. When it is full (the disk is slower than the connection for longer than
 // the queue lasts) the reader waits up to kRoomWait for room, which on a connection that can wait
 // is ordinary flow control; past that the piece is dropped, the log records how many bytes it
-// lost, and the tab shows one error line for each such stretch. Nothing is lost silently.
+// lost where they would have been, and the tab shows one error line for each such stretch.
+// Nothing is lost silently.
 #pragma once
 
 #include "model/gui/log_name.h"
@@ -27,18 +28,22 @@ struct LogState;
 
 class SessionLog {
  public:
+  static constexpr std::size_t kQueueLimit = std::size_t{32} << 20;
+  static constexpr std::chrono::milliseconds kRoomWait{100};
+
   struct Options {
     std::string pattern;  // the session's log_file, placeholders not yet expanded
     LogNameFields fields;
     std::filesystem::path home;  // where "~" and relative names lead
     bool raw = false;            // bytes as received instead of plain text
     bool timestamps = false;     // text mode: each line begins with its arrival time
+    // The queue's bounds as described above; only tests make them smaller.
+    std::size_t queue_limit = kQueueLimit;
+    std::chrono::milliseconds room_wait = kRoomWait;
   };
   // Shows an error line in the tab. Called from the writer thread.
   using Report = std::function<void(const std::string&)>;
 
-  static constexpr std::size_t kQueueLimit = std::size_t{32} << 20;
-  static constexpr std::chrono::milliseconds kRoomWait{100};
   // Written text reaches the file at once; a quiet log still looks at its queue this often.
   static constexpr std::chrono::milliseconds kFlushEvery{1000};
   // close() waits this long at most for the writer to finish the file.

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <vector>
 
 namespace veltaro::gui {
 namespace {
@@ -123,6 +124,69 @@ TEST_F(SessionLogTest, a_dated_name_starts_a_new_file_at_midnight) {
             "=== 連線開始 h:1 2026-12-08 23:59:59 ===\n[2026-12-08 23:59:59.000] late \n");
   const std::string next = read_all(root_ / "d-20261209.log");
   EXPECT_TRUE(next.starts_with("[2026-12-09 00:00:01.000] night\n=== 連線結束 ")) << next;
+}
+
+// What a raw log of `pieces` (the i-th arriving at kMorning + i s) holds when those marked in
+// `kept` were queued and the others dropped: each run of dropped pieces is one marker, in place.
+std::string record_of(const std::vector<std::string>& pieces, unsigned kept, int* runs) {
+  std::string out;
+  std::size_t gap = 0;
+  int first = 0;
+  *runs = 0;
+  const auto close_gap = [&] {
+    if (gap == 0) return;
+    if (!out.empty() && out.back() != '\n') out += '\n';
+    const int second = 7 + first;
+    out += "=== 記錄略過 " + std::to_string(gap) +
+           " 位元組 2026-12-08 14:03:" + (second < 10 ? "0" : "") + std::to_string(second) +
+           " ===\n";
+    ++*runs;
+    gap = 0;
+  };
+  for (int i = 0; i < static_cast<int>(pieces.size()); ++i) {
+    if (kept & (1u << i)) {
+      close_gap();
+      out += pieces[i];
+    } else {
+      if (gap == 0) first = i;
+      gap += pieces[i].size();
+    }
+  }
+  close_gap();
+  return out;
+}
+
+// The writer is not held up here, so pieces are dropped only when they come before it has taken
+// the queue: rounds go on until one dropped a piece and kept a later one.
+TEST_F(SessionLogTest, a_dropped_stretch_is_marked_where_it_was_and_reported_once) {
+  const std::vector<std::string> pieces{"AAAAAAAA", "BBBBBBBBBB", "CCCCCCCCCC", "dd"};
+  auto o = options("", true);
+  o.queue_limit = 10;
+  o.room_wait = 0ms;
+  bool kept_after_a_gap = false;
+  for (int round = 0; round < 300 && !kept_after_a_gap; ++round) {
+    {
+      const std::lock_guard lock(mutex_);
+      reports_.clear();
+    }
+    o.pattern = "skip-" + std::to_string(round) + ".log";
+    auto log = open(o);
+    for (std::size_t i = 0; i < pieces.size(); ++i) log->output(pieces[i], kMorning + i * 1s);
+    log->close();
+    const std::string text = read_all(root_ / o.pattern);
+    int runs = -1;
+    unsigned kept = 0;
+    while (kept < 16 && record_of(pieces, kept, &runs) != text) ++kept;
+    ASSERT_LT(kept, 16u) << "not the pieces in order with gaps marked in place:\n" << text;
+    const std::lock_guard lock(mutex_);
+    ASSERT_EQ(reports_.size(), static_cast<std::size_t>(runs)) << "one error line per gap";
+    if (runs > 0) {
+      EXPECT_TRUE(reports_[0].starts_with("工作階段記錄跟不上輸出，略過了 ")) << reports_[0];
+      EXPECT_NE(reports_[0].find((root_ / o.pattern).string()), std::string::npos);
+    }
+    kept_after_a_gap = (kept & 8u) != 0 && kept != 15u;
+  }
+  if (!kept_after_a_gap) GTEST_SKIP() << "the writer took the queue too soon in every round";
 }
 
 TEST_F(SessionLogTest, a_log_that_cannot_be_opened_is_one_clear_error) {
