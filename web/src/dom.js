@@ -26,6 +26,12 @@ function append(node, children) {
   }
 }
 
+// Writing the same text again replaces the node's text, which costs the window a layout and a
+// repaint: the toolbar is rendered again on every state refresh, mostly with nothing changed.
+export function setText(node, text) {
+  if (node.textContent !== text) node.textContent = text;
+}
+
 export function clear(node) {
   while (node.firstChild) node.removeChild(node.firstChild);
   return node;

@@ -1,6 +1,6 @@
 // The tab strip and the toolbar of the active tab.
 
-import { byId, clear, el } from './dom.js';
+import { byId, clear, el, setText } from './dom.js';
 import { icon } from './icons.js';
 import { COMMON_ENCODINGS } from './encodings.js';
 
@@ -106,7 +106,7 @@ export class Toolbar {
     const on = tab.reading !== false;
     this.capture.setAttribute('aria-pressed', on ? 'true' : 'false');
     this.capture.classList.toggle('off', !on);
-    this.capture.querySelector('.capture-state').textContent = on ? '開' : '關';
+    setText(this.capture.querySelector('.capture-state'), on ? '開' : '關');
     this.capture.title = on
       ? '正在擷取輸出；關閉後收到的輸出會直接丟棄'
       : '輸出擷取已關閉，收到的輸出會直接丟棄；按一下重新開啟';
@@ -114,7 +114,7 @@ export class Toolbar {
     // A serial tab is alive exactly while its port is open; the lines cannot be driven otherwise.
     this.resetBoard.disabled = !tab.alive;
     this.bootloader.disabled = !tab.alive;
-    this.state.textContent = tabStateText(tab);
+    setText(this.state, tabStateText(tab));
     this.state.dataset.state = !tab.alive ? 'ended' : tab.connected ? 'connected' : 'connecting';
   }
 
@@ -126,6 +126,6 @@ export class Toolbar {
       for (const [value, label] of want) this.encoding.append(el('option', { value, text: label }));
       this.encoding.dataset.extra = name;
     }
-    this.encoding.value = name;
+    if (this.encoding.value !== name) this.encoding.value = name;
   }
 }
