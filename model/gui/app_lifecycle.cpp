@@ -20,8 +20,9 @@ const common::Json* entry(const common::Json& map, const char* key) {
 }
 
 // Applies one pinger message; throws on a malformed result element (earlier ones stay applied).
+// `changed` tells whether an entry took a new value, also when a later element failed.
 void apply_ping_results(const common::Json& msg, std::mutex& mutex,
-                        std::map<std::string, std::string>& status) {
+                        std::map<std::string, std::string>& status, bool& changed) {
   const common::Json* type = entry(msg, "type");
   if (!type || *type != "ping_results") return;
   const common::Json* results = entry(msg, "results");
@@ -31,8 +32,11 @@ void apply_ping_results(const common::Json& msg, std::mutex& mutex,
     const common::Json* online = entry(element, "online");
     if (!id) throw std::runtime_error("KeyError: 'id'");
     if (!online) throw std::runtime_error("KeyError: 'online'");
+    const std::string now = common::truthy(*online) ? "online" : "offline";
     const std::lock_guard lock(mutex);
-    status[common::to_text(*id)] = common::truthy(*online) ? "online" : "offline";
+    std::string& entry = status[common::to_text(*id)];
+    changed = changed || entry != now;
+    entry = now;
   }
 }
 }  // namespace
@@ -131,6 +135,7 @@ bool VeltaroApp::_on_window_closing() {
 
 void VeltaroApp::_poll_queue() {
   while (!_stop.load()) {
+    bool changed = false;
     try {
       const auto it = queue_all.find("get_receipt");
       if (it == queue_all.end() || !it->second) {
@@ -143,8 +148,10 @@ void VeltaroApp::_poll_queue() {
       } catch (...) {
         msg.reset();
       }
-      if (msg) apply_ping_results(*msg, status_mutex, session_status);
+      if (msg) apply_ping_results(*msg, status_mutex, session_status, changed);
+      if (changed) note_status_change();
     } catch (const std::exception& e) {
+      if (changed) note_status_change();
       common::diag("[poll_queue]", e.what());
       std::this_thread::sleep_for(kErrorPause);
     }

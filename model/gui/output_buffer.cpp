@@ -25,6 +25,9 @@ void fit_to_size(std::string& text) {
 
 // The longest a drain_terminal may wait for something to answer.
 constexpr std::chrono::milliseconds kMaxDrainWait{5000};
+// The page's one wait for all tabs: every change ends it at once, so its length only sets how
+// often an idle window calls at all.
+constexpr std::chrono::milliseconds kMaxWatchWait{30000};
 
 }  // namespace
 
@@ -141,7 +144,7 @@ Json VeltaroApp::wait_for_output(std::uint64_t since, std::chrono::milliseconds 
   std::uint64_t now = 0;
   {
     std::unique_lock lock(_buf_lock);
-    output_changed_.wait_for(lock, std::min(wait, kMaxDrainWait),
+    output_changed_.wait_for(lock, std::min(wait, kMaxWatchWait),
                              [&] { return output_generation_ != since || drains_released_; });
     now = output_generation_;
   }
@@ -149,11 +152,21 @@ Json VeltaroApp::wait_for_output(std::uint64_t since, std::chrono::milliseconds 
   const std::vector<TabPtr> in_order = tabs_in_order();
   Json ready = Json::array();
   const std::lock_guard lock(_buf_lock);
+  const auto after_since = [&](std::uint64_t at) { return at > since || (since > now && at > 0); };
   for (const auto& tab : in_order) {
-    const std::uint64_t at = tab->buffer.changed_at;
-    if (at > since || (since > now && at > 0)) ready.push_back(tab->id);
+    if (after_since(tab->buffer.changed_at)) ready.push_back(tab->id);
   }
-  return Json{{"generation", now}, {"ready", std::move(ready)}};
+  return Json{{"generation", now},
+              {"ready", std::move(ready)},
+              {"status", after_since(status_changed_at_)}};
+}
+
+void VeltaroApp::note_status_change() noexcept {
+  {
+    const std::lock_guard lock(_buf_lock);
+    status_changed_at_ = ++output_generation_;
+  }
+  output_changed_.notify_all();
 }
 
 void VeltaroApp::mark_ended(Tab& tab) {

@@ -116,10 +116,11 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   // until output arrives, a status line is shown, the connection ends or the tab closes.
   std::string drain_terminal(const std::string& tab_id,
                              std::chrono::milliseconds wait = std::chrono::milliseconds::zero());
-  // One wait for every tab, so that idle tabs cost one call between them: waits (at most 5 s)
-  // until some tab changed after the change count `since`, then answers {generation: the count
-  // now, ready: ids of the tabs changed after `since`}. A count ahead of the back end's (a
-  // page from before a restart) answers at once with every tab that ever changed.
+  // One wait for every tab, so that idle tabs cost one call between them: waits (at most 30 s)
+  // until some tab or the hosts' online states changed after the change count `since`, then
+  // answers {generation: the count now, ready: ids of the tabs changed after `since`, status:
+  // whether an online state changed after `since`}. A count ahead of the back end's (a page from
+  // before a restart) answers at once with every tab that ever changed.
   Json wait_for_output(std::uint64_t since, std::chrono::milliseconds wait);
   Json get_images();
   bool open_url(const Json& url);
@@ -275,6 +276,8 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   void note_output_event(Tab& tab, bool closing = false);
   // Under _buf_lock: the buffer changed in a way the page must look at.
   void count_change(OutputBuffer& buf);
+  // A host's online state changed: a waiting wait_for_output answers. Never throws.
+  void note_status_change() noexcept;
   // A reader waiting for room looks again at the capture switch and the shutdown flag.
   void wake_waiting_reader(Tab& tab);
   // The connection is over: "alive" false, and a waiting drain answers.
@@ -301,6 +304,7 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   std::mutex _buf_lock;                     // every tab's output buffer
   bool drains_released_ = false;            // guarded by _buf_lock
   std::uint64_t output_generation_ = 0;     // guarded by _buf_lock; see OutputBuffer::changed_at
+  std::uint64_t status_changed_at_ = 0;     // guarded by _buf_lock; as changed_at, for the hosts
   std::condition_variable output_changed_;  // a waiting wait_for_output
 
   std::optional<std::filesystem::path> puttygen_exe;

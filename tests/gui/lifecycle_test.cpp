@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <fstream>
+#include <future>
 
 namespace veltaro::gui {
 namespace {
@@ -51,6 +52,47 @@ TEST_F(Lifecycle, PingerResultsReachTheSessionStatus) {
 
   EXPECT_TRUE(end_event->is_set());
   EXPECT_EQ(end_queue->get(0ms), Json()) << "the pinger is woken with an empty item";
+}
+
+// The page learns of a host going on- or offline from its one wait for all tabs, so that it need
+// not ask for the state again and again while nothing happens.
+TEST_F(Lifecycle, AChangedOnlineStateEndsThePagesWaitAndARepeatedOneDoesNot) {
+  auto results = std::make_shared<common::InProcessQueue>();
+  auto app = make_app({{"get_receipt", results}}, {});
+  std::thread poller([app] { app->_poll_queue(); });
+  const auto ping = [&](Json items) {
+    results->put_nowait(Json{{"type", "ping_results"}, {"results", std::move(items)}});
+  };
+  const auto timed_wait = [&](std::uint64_t since, std::chrono::milliseconds wait) {
+    const auto t0 = std::chrono::steady_clock::now();
+    Json answer = app->wait_for_output(since, wait);
+    return std::make_pair(answer, std::chrono::steady_clock::now() - t0);
+  };
+  const std::uint64_t start = app->wait_for_output(0, 0ms)["generation"];
+
+  auto first = std::async(std::launch::async, [&] { return timed_wait(start, 20s); });
+  std::this_thread::sleep_for(200ms);
+  ping({{{"id", "a"}, {"online", true}}});
+  const auto [changed, took] = first.get();
+  EXPECT_LT(took, 5s) << "the change ends the wait at once";
+  EXPECT_EQ(changed["status"], true);
+  EXPECT_EQ(changed["ready"], Json::array());
+
+  const std::uint64_t seen = changed["generation"];
+  ping({{{"id", "a"}, {"online", true}}});
+  const auto [same, held] = timed_wait(seen, 800ms);
+  EXPECT_GE(held, 750ms) << "the same state again is no change";
+  EXPECT_EQ(same["status"], false);
+
+  ::testing::internal::CaptureStdout();
+  auto broken = std::async(std::launch::async, [&] { return timed_wait(seen, 20s); });
+  ping({{{"id", "b"}, {"online", false}}, {{"id", "c"}}});
+  const auto [partly, partly_took] = broken.get();
+  EXPECT_LT(partly_took, 5s) << "what a malformed message changed before its fault counts";
+  EXPECT_EQ(partly["status"], true);
+  app->_shutdown();
+  poller.join();
+  EXPECT_TRUE(::testing::internal::GetCapturedStdout().starts_with("[poll_queue] "));
 }
 
 TEST_F(Lifecycle, ShutdownWithoutPingerClosesEveryTab) {

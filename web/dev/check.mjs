@@ -359,7 +359,7 @@ await check('ten idle tabs poll rarely', async () => {
   console.log(`     ten idle tabs: ${perSecond} output calls per second`);
   expect(perSecond < 1, `drain_terminal and wait_for_output calls per second with ten idle tabs: ${perSecond}`);
   const runtime = await page.evaluate(() => window.__mock.calls('get_runtime_state').length);
-  expect(runtime > 12 && runtime < 30, `get_runtime_state about once a second (${runtime} in ~20 s)`);
+  expect(runtime > 0 && runtime < 12, `get_runtime_state slows down while nothing changes (${runtime} in ~20 s)`);
   await context.close();
 });
 

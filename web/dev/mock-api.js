@@ -180,10 +180,10 @@
       return text;
     }),
     wait_for_output: (since, waitMs) => track('wait_for_output', async () => {
-      const until = performance.now() + Math.min(Math.max(Number(waitMs) || 0, 0), 5000);
+      const until = performance.now() + Math.min(Math.max(Number(waitMs) || 0, 0), 30000);
       while (generation === since && performance.now() < until) await delay(20);
       const ready = Object.entries(state.tabs).filter(([, t]) => (t.changedAt || 0) > since).map(([id]) => id);
-      return { generation, ready };
+      return { generation, ready, status: false };
     }),
     hard_reset_esp: (id) => Boolean(state.tabs[id] && state.tabs[id].protocol === 'serial'),
     enter_bootloader_esp: (id) => Boolean(state.tabs[id] && state.tabs[id].protocol === 'serial'),

@@ -33,9 +33,10 @@ import { LogIndicator } from './logIndicator.js';
 
 // Tab and reachability state is asked for every second after it changed, and less and less often
 // (up to the cap) while it stays the same: each ask costs both processes a round trip and a render.
-// Connection events arrive as script calls and ask at once, so only reachability waits for the pace.
+// Connection events arrive as script calls and hosts going on- or offline end the output watch's
+// wait, and both ask at once, so the quiet pace is only a fallback.
 const RUNTIME_EVERY_MS = 1000;
-const RUNTIME_QUIET_MAX_MS = 5000;
+const RUNTIME_QUIET_MAX_MS = 30000;
 const RUNTIME_HIDDEN_EVERY_MS = 10000;
 const RUNTIME_SOON_MS = 150;
 const FONT_WAIT_MS = 1500;
@@ -62,7 +63,10 @@ export class App {
     this.sessionStatus = {};
     this.puttygenPath = '';
     this.tabs = new Map(); // tab id → tab
-    this.watch = new OutputWatch({ wait: (since, waitMs) => call('wait_for_output', since, waitMs) });
+    this.watch = new OutputWatch({
+      wait: (since, waitMs) => call('wait_for_output', since, waitMs),
+      onStatus: () => this.requestRuntimeSoon(),
+    });
     this.order = [];
     this.activeTabId = null;
     this.geometry = null; // last fitted { cols, rows } of the terminal area
@@ -135,6 +139,7 @@ export class App {
     await this._loadInitialState();
     this._started = true;
     await this.refreshRuntime({ initial: true });
+    this.watch.start();
     this._runtimeLoop();
   }
 

@@ -6,23 +6,32 @@
 // count the page last saw. A change that comes while its tab is not waiting is kept for the tab's
 // next wait, so none is lost between two waits. Like the drain loop, the calls form a chain of
 // promises without timers: it goes on at full speed while the window is hidden.
+//
+// The same wait reports when a host went on- or offline (onStatus), so that the page need not ask
+// for the state every few seconds; with onStatus the watch keeps waiting once started, with no tab.
 
 export const WATCH = Object.freeze({
-  waitMs: 5000, // longest wait of one call; the back end caps it there too
+  waitMs: 30000, // longest wait of one call; the back end caps it there too; every change ends it
   retryMs: 2000, // after a failed call
 });
 
 export class OutputWatch {
-  // wait(since, waitMs) → Promise<{ generation, ready: [tab id] }>
-  constructor({ wait, onError = () => {}, timers = globalThis }) {
+  // wait(since, waitMs) → Promise<{ generation, ready: [tab id], status: bool }>
+  constructor({ wait, onError = () => {}, onStatus = null, timers = globalThis }) {
     this._wait = wait;
     this._onError = onError;
+    this._onStatus = onStatus;
     this._timers = timers;
     this._generation = 0;
     this._waiters = new Map(); // tab id → { promise, resolve }
     this._pending = new Set(); // tabs changed while not waiting
     this._known = new Set(); // tabs tracked or waiting, and not forgotten
     this._running = false;
+  }
+
+  // Starts waiting for the hosts' states without a tab (with onStatus).
+  start() {
+    this._run();
   }
 
   // From now on a change of the tab is kept for it until it waits. Before its first drain, so that
@@ -76,12 +85,13 @@ export class OutputWatch {
     for (const tabId of answer.ready) {
       if (typeof tabId === 'string') this.wake(tabId);
     }
+    if (answer.status === true && this._onStatus) this._onStatus();
   }
 
   async _run() {
     if (this._running) return;
     this._running = true;
-    while (this._waiters.size) {
+    while (this._waiters.size || this._onStatus) {
       try {
         this._report(await this._wait(this._generation, WATCH.waitMs));
       } catch (err) {

@@ -6,9 +6,10 @@ import { OutputWatch, WATCH } from '../src/outputWatch.js';
 const flush = () => new Promise((resolve) => setImmediate(resolve));
 
 // A watch over a scripted back end: each wait stays open until the test answers it.
-function watchRig() {
+function watchRig({ onStatus = null } = {}) {
   const rig = { waits: [], timers: [], errors: 0 };
   rig.watch = new OutputWatch({
+    onStatus,
     wait: (since, waitMs) =>
       new Promise((resolve, reject) => rig.waits.push({ since, waitMs, resolve, reject })),
     onError: () => {
@@ -102,4 +103,26 @@ test('output watch: a failed or malformed answer waits before it asks again', as
   await flush();
   assert.equal(rig.errors, 4);
   assert.equal(await a(), false, 'no failure wakes a tab');
+});
+
+test('output watch: a host going on- or offline is reported, and the watch waits without a tab', async () => {
+  let reported = 0;
+  const rig = watchRig({
+    onStatus: () => {
+      reported += 1;
+    },
+  });
+  rig.watch.start();
+  assert.equal(rig.waits.length, 1, 'started with no tab waiting');
+  await rig.answer({ generation: 0, ready: [], status: false });
+  assert.equal(reported, 0);
+  assert.equal(rig.waits.length, 2, 'it goes on with no tab');
+  await rig.answer({ generation: 3, ready: [], status: true });
+  assert.equal(reported, 1);
+  assert.equal(rig.waits[2].since, 3);
+  const a = settled(rig.watch.changed('a'));
+  assert.equal(rig.waits.length, 3, 'a tab shares the running call');
+  await rig.answer({ generation: 4, ready: ['a'], status: false });
+  assert.equal(await a(), true);
+  assert.equal(reported, 1);
 });
