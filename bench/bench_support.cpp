@@ -64,14 +64,20 @@ LoopbackListener::~LoopbackListener() {
 }
 
 std::thread start_stream_sender(const LoopbackListener& listener, const std::string& block,
-                                std::size_t bytes) {
-  return std::thread([fd = listener.fd, &block, bytes] {
+                                std::size_t bytes, double rate) {
+  return std::thread([fd = listener.fd, &block, bytes, rate] {
     const int conn = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (conn < 0) return;
+    const auto start = std::chrono::steady_clock::now();
     for (std::size_t sent = 0; sent < bytes;) {
       const ssize_t n = ::send(conn, block.data(), block.size(), MSG_NOSIGNAL);
       if (n <= 0) break;
       sent += static_cast<std::size_t>(n);
+      if (rate > 0) {
+        std::this_thread::sleep_until(
+            start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                        std::chrono::duration<double>(static_cast<double>(sent) / rate)));
+      }
     }
     ::shutdown(conn, SHUT_WR);
     char sink[4096];
@@ -116,11 +122,11 @@ std::size_t drain_until_ended(gui::VeltaroApp& app, const NotingWindow& window,
 
 TabStream stream_through_tab(gui::VeltaroApp& app, const NotingWindow& window,
                              const LoopbackListener& listener, const std::string& session_id,
-                             const std::string& block, std::size_t bytes) {
+                             const std::string& block, std::size_t bytes, double rate) {
   constexpr auto kGiveUp = std::chrono::seconds(120);
   const int ended_before = window.ended.load();
   const int connected_before = window.connected.load();
-  std::thread sender = start_stream_sender(listener, block, bytes);
+  std::thread sender = start_stream_sender(listener, block, bytes, rate);
   const std::string tab = app.connect_session(session_id)["tab_id"];
   const auto deadline = std::chrono::steady_clock::now() + kGiveUp;
   while (window.connected.load() == connected_before &&

@@ -42,11 +42,12 @@ struct LoopbackListener {
   LoopbackListener& operator=(const LoopbackListener&) = delete;
 };
 
-// Accepts one connection on `listener` and writes `bytes` bytes of `block`, repeated, into it.
+// Accepts one connection on `listener` and writes `bytes` bytes of `block`, repeated, into it, at
+// `rate` bytes a second (0: as fast as the socket takes them, as a local peer does).
 // Then it ends its half and reads until the client closes: closing with the client's data unread
 // (a Telnet client's offers) would reset the connection and lose the stream's tail.
 std::thread start_stream_sender(const LoopbackListener& listener, const std::string& block,
-                                std::size_t bytes);
+                                std::size_t bytes, double rate = 0);
 
 // The plain reader beside which the tabs are measured: connects to 127.0.0.1:`port` and reads
 // `read_size` bytes at a time until the peer ends the stream. Returns the bytes read.
@@ -69,6 +70,6 @@ struct TabStream {
 // connect pause is not throughput.
 TabStream stream_through_tab(gui::VeltaroApp& app, const NotingWindow& window,
                              const LoopbackListener& listener, const std::string& session_id,
-                             const std::string& block, std::size_t bytes);
+                             const std::string& block, std::size_t bytes, double rate = 0);
 
 }  // namespace veltaro::bench
