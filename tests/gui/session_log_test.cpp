@@ -119,11 +119,13 @@ TEST_F(SessionLogTest, a_dated_name_starts_a_new_file_at_midnight) {
   log->connected("h:1", kLastSecond);
   log->output("late ", kLastSecond);
   log->output("night\n", kLastSecond + 2s);
+  // Ended at a time of the test's own: the real clock may be days past these.
+  log->ended(kLastSecond + 3s);
   log->close();
   EXPECT_EQ(read_all(root_ / "d-20261208.log"),
             "=== 連線開始 h:1 2026-12-08 23:59:59 ===\n[2026-12-08 23:59:59.000] late \n");
-  const std::string next = read_all(root_ / "d-20261209.log");
-  EXPECT_TRUE(next.starts_with("[2026-12-09 00:00:01.000] night\n=== 連線結束 ")) << next;
+  EXPECT_EQ(read_all(root_ / "d-20261209.log"),
+            "[2026-12-09 00:00:01.000] night\n=== 連線結束 2026-12-09 00:00:02 ===\n");
 }
 
 // What a raw log of `pieces` (the i-th arriving at kMorning + i s) holds when those marked in
