@@ -105,14 +105,15 @@ std::size_t read_plain_socket(int port, std::size_t read_size) {
   return got;
 }
 
-double time_plain_reader(const std::string& block, std::size_t bytes, std::size_t read_size) {
+PlainRead time_plain_reader(const std::string& block, std::size_t bytes, std::size_t read_size) {
   LoopbackListener listener;
   const auto start = std::chrono::steady_clock::now();
   std::thread sender = start_stream_sender(listener, block, bytes);
-  read_plain_socket(listener.port, read_size);
-  const auto end = std::chrono::steady_clock::now();
+  PlainRead result;
+  result.received = read_plain_socket(listener.port, read_size);
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   sender.join();
-  return std::chrono::duration<double>(end - start).count();
+  return result;
 }
 
 std::size_t drain_until_ended(gui::VeltaroApp& app, const NotingWindow& window,

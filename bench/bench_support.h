@@ -53,8 +53,13 @@ std::thread start_stream_sender(const LoopbackListener& listener, const std::str
 // `read_size` bytes at a time until the peer ends the stream. Returns the bytes read.
 std::size_t read_plain_socket(int port, std::size_t read_size);
 
-// Seconds the plain reader takes for `bytes` bytes of `block` from a sender of its own.
-double time_plain_reader(const std::string& block, std::size_t bytes, std::size_t read_size);
+struct PlainRead {
+  std::size_t received = 0;
+  double seconds = 0;  // from starting the sender to the end of the stream
+};
+
+// The plain reader on `bytes` bytes of `block` from a sender of its own.
+PlainRead time_plain_reader(const std::string& block, std::size_t bytes, std::size_t read_size);
 
 // Drains `tab` the way the page does, a long poll at a time, until the connection has ended (the
 // window's end count is past `ended_before`) and nothing is left, or `deadline` passes. Returns the

@@ -4,6 +4,7 @@
 #include "model/gui/veltaro_app.h"
 
 #include <chrono>
+#include <optional>
 #include <thread>
 
 namespace veltaro::gui {
@@ -136,6 +137,7 @@ bool VeltaroApp::_on_window_closing() {
 void VeltaroApp::_poll_queue() {
   while (!_stop.load()) {
     bool changed = false;
+    std::optional<std::string> fault;
     try {
       const auto it = queue_all.find("get_receipt");
       if (it == queue_all.end() || !it->second) {
@@ -149,10 +151,13 @@ void VeltaroApp::_poll_queue() {
         msg.reset();
       }
       if (msg) apply_ping_results(*msg, status_mutex, session_status, changed);
-      if (changed) note_status_change();
     } catch (const std::exception& e) {
-      if (changed) note_status_change();
-      common::diag("[poll_queue]", e.what());
+      fault = e.what();
+    }
+    // What a malformed message changed before its fault stays applied, and is reported as well.
+    if (changed) note_status_change();
+    if (fault) {
+      common::diag("[poll_queue]", *fault);
       std::this_thread::sleep_for(kErrorPause);
     }
   }

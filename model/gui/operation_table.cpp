@@ -25,18 +25,14 @@ const std::string* text_arg(const Json& params, std::size_t i) {
   return a.is_string() ? &a.get_ref<const std::string&>() : nullptr;
 }
 
-// Longest waits of a tab's drain and of the one wait for all tabs, as the back end caps them too.
-constexpr double kMaxDrainWaitMs = 5000;
-constexpr double kMaxWatchWaitMs = 30000;
-
-// A wait in milliseconds: missing or null is no wait, a number is clamped to [0, max_ms];
+// A wait in milliseconds: missing or null is no wait, a number is clamped to [0, longest];
 // anything else is no valid argument.
 std::optional<std::chrono::milliseconds> wait_arg(const Json& params, std::size_t i,
-                                                  double max_ms) {
+                                                  std::chrono::milliseconds longest) {
   const Json& a = arg(params, i);
   if (a.is_null()) return std::chrono::milliseconds::zero();
   if (!a.is_number()) return std::nullopt;
-  const double ms = std::clamp(a.get<double>(), 0.0, max_ms);
+  const double ms = std::clamp(a.get<double>(), 0.0, static_cast<double>(longest.count()));
   return std::chrono::milliseconds(static_cast<long long>(ms));
 }
 
@@ -130,7 +126,7 @@ const std::map<std::string, Operation>& operations() {
        }},
       {"drain_terminal",
        [](VeltaroApp& app, const Json& p) {
-         const auto wait = wait_arg(p, 1, kMaxDrainWaitMs);
+         const auto wait = wait_arg(p, 1, VeltaroApp::kMaxDrainWait);
          return on_tab(p, Json(""), [&](const std::string& id) {
            return wait ? Json(app.drain_terminal(id, *wait)) : Json("");
          });
@@ -138,7 +134,7 @@ const std::map<std::string, Operation>& operations() {
       {"wait_for_output",
        [](VeltaroApp& app, const Json& p) {
          const auto since = count_arg(p, 0);
-         const auto wait = wait_arg(p, 1, kMaxWatchWaitMs);
+         const auto wait = wait_arg(p, 1, VeltaroApp::kMaxWatchWait);
          return since && wait ? app.wait_for_output(*since, *wait) : Json(nullptr);
        }},
       {"hard_reset_esp",

@@ -23,12 +23,6 @@ void fit_to_size(std::string& text) {
   if (text.capacity() > 2 * text.size() + kSlack) text.shrink_to_fit();
 }
 
-// The longest a drain_terminal may wait for something to answer.
-constexpr std::chrono::milliseconds kMaxDrainWait{5000};
-// The page's one wait for all tabs: every change ends it at once, so its length only sets how
-// often an idle window calls at all.
-constexpr std::chrono::milliseconds kMaxWatchWait{30000};
-
 }  // namespace
 
 void VeltaroApp::_push_to_term(const std::string& tab_id, std::string text) {

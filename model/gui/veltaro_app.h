@@ -112,11 +112,17 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   bool set_tab_encoding(const std::string& tab_id, const std::string& encoding);
   Json get_tab_reading(const std::string& tab_id);
   Json toggle_tab_reading(const std::string& tab_id);
-  // Everything buffered for the tab. With `wait` > 0 (at most 5 s) an empty buffer is waited on
-  // until output arrives, a status line is shown, the connection ends or the tab closes.
+  // The longest a drain_terminal may wait for something to answer.
+  static constexpr std::chrono::milliseconds kMaxDrainWait{5000};
+  // The page's one wait for all tabs: every change ends it at once, so its length only sets how
+  // often an idle window calls at all.
+  static constexpr std::chrono::milliseconds kMaxWatchWait{30000};
+  // Everything buffered for the tab. With `wait` > 0 (at most kMaxDrainWait) an empty buffer is
+  // waited on until output arrives, a status line is shown, the connection ends or the tab closes.
   std::string drain_terminal(const std::string& tab_id,
                              std::chrono::milliseconds wait = std::chrono::milliseconds::zero());
-  // One wait for every tab, so that idle tabs cost one call between them: waits (at most 30 s)
+  // One wait for every tab, so that idle tabs cost one call between them: waits (at most
+  // kMaxWatchWait)
   // until some tab or the hosts' online states changed after the change count `since`, then
   // answers {generation: the count now, ready: ids of the tabs changed after `since`, status:
   // whether an online state changed after `since`}. A count ahead of the back end's (a page from
