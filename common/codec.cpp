@@ -180,6 +180,18 @@ __attribute__((target("avx2"))) const unsigned char* skip_valid_avx2(const unsig
   const unsigned char* const start = p;
   __m256i prev = _mm256_setzero_si256(), prev_unfinished = _mm256_setzero_si256();
   for (; end - p >= 32; p += 32) {
+    // Runs of plain ASCII, the bulk of most terminal output, are passed over 128 bytes at a time.
+    while (end - p >= 128 && _mm256_testz_si256(prev_unfinished, prev_unfinished)) {
+      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+      const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 64));
+      const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 96));
+      if (_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d))) != 0)
+        break;
+      prev = d;
+      p += 128;
+    }
+    if (end - p < 32) break;
     const __m256i in = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     __m256i error = prev_unfinished;
     if (_mm256_movemask_epi8(in) != 0) {
@@ -198,7 +210,13 @@ __attribute__((target("avx2"))) const unsigned char* skip_valid_avx2(const unsig
                                                      _mm256_set1_epi8(static_cast<char>(0x80)));
       error = _mm256_xor_si256(must_continue, pair_errors);
     }
-    if (!_mm256_testz_si256(error, error)) break;
+    if (!_mm256_testz_si256(error, error)) {
+      // With nothing unfinished before the block, its bytes up to the first non-ASCII one are
+      // whole characters: the scalar check that follows starts at that byte, not at the block.
+      if (_mm256_testz_si256(prev_unfinished, prev_unfinished))
+        return p + std::countr_zero(static_cast<unsigned>(_mm256_movemask_epi8(in)));
+      break;
+    }
     prev = in;
     prev_unfinished = _mm256_subs_epu8(in, tail_limit);
   }

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 namespace veltaro::common {
 
@@ -110,9 +111,11 @@ int TcpSocket::release() noexcept {
 }
 
 std::string TcpSocket::recv(std::size_t max_bytes) {
-  std::string buf(max_bytes, '\0');
-  buf.resize(recv_into(buf.data(), buf.size()));
-  return buf;
+  // Received into a buffer that stays warm in the cache and copied out at the size that came: a
+  // string sized for the largest read would be zeroed first and mostly hold air after a short one.
+  thread_local std::vector<char> scratch;
+  if (scratch.size() < max_bytes) scratch.resize(max_bytes);
+  return std::string(scratch.data(), recv_into(scratch.data(), max_bytes));
 }
 
 std::size_t TcpSocket::recv_into(char* buf, std::size_t size) {

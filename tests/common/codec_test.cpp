@@ -115,19 +115,24 @@ TEST(CodecUtf8, MalformedInputIsReplacedAsPythonDoes) {
   EXPECT_EQ(decode_whole("utf-8", "a\xF0\x9F\x98"), "a" + kFffd);
 }
 
-// Long valid text takes the vector path; a fault put at every offset crosses all its block edges.
+// Long valid text takes the vector paths; a fault put at every offset crosses all their block
+// edges, in text dense with multi-byte characters and in long ASCII runs around a few of them.
 TEST(CodecUtf8, FaultsAnywhereInLongTextAreFoundAndOnlyThem) {
-  std::string text;
-  while (text.size() < 200) text += "ab\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80 ";
-  EXPECT_EQ(decode_whole("utf-8", text), text);
+  std::string dense;
+  while (dense.size() < 200) dense += "ab\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80 ";
+  const std::string sparse = std::string(150, 'x') + "\xE4\xB8\xAD" + std::string(140, 'y') +
+                             "\xC3\xA9" + std::string(170, 'z');
   const std::pair<std::string, std::string> faults[] = {
       {"\xFF", kFffd}, {"\xE4\xB8", kFffd}, {"\xED\xA0\x80", kFffd + kFffd + kFffd}};
-  for (size_t at = 0; at <= text.size(); ++at) {
-    if (at < text.size() && (text[at] & 0xC0) == 0x80) continue;  // inside a character
-    for (const auto& [bad, replaced] : faults) {
-      const std::string input = text.substr(0, at) + bad + text.substr(at);
-      ASSERT_EQ(decode_whole("utf-8", input), text.substr(0, at) + replaced + text.substr(at))
-          << "fault at " << at;
+  for (const std::string& text : {dense, sparse}) {
+    EXPECT_EQ(decode_whole("utf-8", text), text);
+    for (size_t at = 0; at <= text.size(); ++at) {
+      if (at < text.size() && (text[at] & 0xC0) == 0x80) continue;  // inside a character
+      for (const auto& [bad, replaced] : faults) {
+        const std::string input = text.substr(0, at) + bad + text.substr(at);
+        ASSERT_EQ(decode_whole("utf-8", input), text.substr(0, at) + replaced + text.substr(at))
+            << "fault at " << at;
+      }
     }
   }
 }

@@ -73,6 +73,14 @@ TEST(Values, CharactersAreCountedNotBytes) {
   EXPECT_EQ(count_chars("").value, 0u);
   EXPECT_EQ(count_chars("abc").value, 3u);
   EXPECT_EQ(count_chars("中文字 and 😀😀 plus a long ascii tail....").value, 37u);
+  // Long ASCII runs are counted in blocks; a character put at every offset crosses their edges.
+  const std::string run(300, 'a');
+  for (std::size_t at = 0; at <= run.size(); ++at) {
+    for (const std::string wide : {"é", "中", "😀"}) {
+      ASSERT_EQ(count_chars(run.substr(0, at) + wide + run.substr(at)).value, run.size() + 1)
+          << wide << " at " << at;
+    }
+  }
 }
 
 }  // namespace
