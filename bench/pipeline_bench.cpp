@@ -16,12 +16,18 @@ using common::Json;
 constexpr std::size_t kChunk = 4096;
 constexpr std::size_t kSample = 4 << 20;  // 4 MiB of text, walked in chunks
 
-enum class Text { ascii, utf8, big5 };
+enum class Text { ascii, ascii_stray, utf8, big5 };
 
 std::string sample(Text kind) {
   switch (kind) {
     case Text::ascii:
       return ascii_text(kSample);
+    case Text::ascii_stray: {
+      // Text with a byte that is no UTF-8 every 256 bytes, as a Telnet peer's 0xFF or line noise.
+      std::string text = ascii_text(kSample);
+      for (std::size_t i = 255; i < text.size(); i += 256) text[i] = '\xff';
+      return text;
+    }
     case Text::utf8:
       return chinese_utf8_text(kSample);
     case Text::big5:
@@ -79,6 +85,7 @@ void BM_Memcpy(benchmark::State& state, Text kind) {
 BENCHMARK_CAPTURE(BM_Memcpy, ascii, Text::ascii);
 BENCHMARK_CAPTURE(BM_Pipeline, ascii_plain, Text::ascii, false);
 BENCHMARK_CAPTURE(BM_Pipeline, ascii_lfhascr, Text::ascii, true);
+BENCHMARK_CAPTURE(BM_Pipeline, ascii_stray_bytes, Text::ascii_stray, false);
 BENCHMARK_CAPTURE(BM_Memcpy, utf8_chinese, Text::utf8);
 BENCHMARK_CAPTURE(BM_Pipeline, utf8_chinese_plain, Text::utf8, false);
 BENCHMARK_CAPTURE(BM_Pipeline, utf8_chinese_lfhascr, Text::utf8, true);
