@@ -1,9 +1,11 @@
 #include "bench_support.h"
 
+#include "common/allocator_policy.h"
 #include "common/codec.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,7 +14,8 @@
 
 namespace veltaro::bench {
 
-void use_temporary_data_dir() {
+void set_up_as_the_application() {
+  common::keep_freed_memory_for_reuse();
   char pattern[] = "/tmp/veltaro-bench-XXXXXX";
   if (const char* dir = ::mkdtemp(pattern)) ::setenv("XDG_DATA_HOME", dir, 1);
 }
@@ -24,6 +27,12 @@ void NotingWindow::evaluate_script(const std::string& script) {
 }
 
 namespace {
+long minor_faults() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_minflt;
+}
+
 std::string repeat_lines(const std::string& line, std::size_t bytes) {
   std::string out;
   out.reserve(bytes + line.size());
@@ -145,9 +154,11 @@ TabStream stream_through_tab(gui::VeltaroApp& app, const NotingWindow& window,
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
   const auto start = std::chrono::steady_clock::now();
+  const long faults_before = minor_faults();
   TabStream result;
   result.drained = drain_until_ended(app, window, tab, ended_before, deadline);
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  result.page_faults = minor_faults() - faults_before;
   sender.join();
   app.close_tab(tab);
   return result;

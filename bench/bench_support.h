@@ -13,8 +13,9 @@
 
 namespace veltaro::bench {
 
-// Points the data directory at a new temporary directory (removed at exit is not worth it: /tmp).
-void use_temporary_data_dir();
+// Sets the process up as the application's entry does, with the data directory pointed at a new
+// temporary directory (removed at exit is not worth it: /tmp).
+void set_up_as_the_application();
 
 class NotingWindow final : public gui::Window {
  public:
@@ -70,7 +71,8 @@ std::size_t drain_until_ended(gui::VeltaroApp& app, const NotingWindow& window,
 
 struct TabStream {
   std::size_t drained = 0;
-  double seconds = 0;  // from the tab's connected notice to the end of its output
+  double seconds = 0;    // from the tab's connected notice to the end of its output
+  long page_faults = 0;  // the whole process's, over the same stretch
 };
 
 // Opens the saved session `session_id` while a sender on `listener` writes `bytes` bytes of

@@ -44,7 +44,7 @@ constexpr double kGigabitPayload = 117e6;
 
 // `log` holds the session's log fields (empty: no log); `rate` paces the sender (0: full speed).
 void run_tab(benchmark::State& state, const Json& log, bool coloured, double rate = 0) {
-  use_temporary_data_dir();
+  set_up_as_the_application();
   const std::filesystem::path log_dir = std::getenv("XDG_DATA_HOME");
   auto app = std::make_shared<gui::VeltaroApp>(common::QueueTable{}, common::EventTable{});
   auto window = std::make_shared<NotingWindow>();

@@ -41,7 +41,7 @@ const char* encoding_of(Text kind) {
 }
 
 std::shared_ptr<gui::VeltaroApp> app_with_tab(bool translate) {
-  use_temporary_data_dir();
+  set_up_as_the_application();
   auto app = std::make_shared<gui::VeltaroApp>(common::QueueTable{}, common::EventTable{});
   auto tab = std::make_shared<gui::Tab>("bench", "raw");
   tab->session = std::make_shared<const Json>(Json{{"lfhascr", translate}, {"crhaslf", false}});

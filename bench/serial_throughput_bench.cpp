@@ -40,7 +40,7 @@ struct SerialTab {
 
 // Opens a serial tab on the pty and drains its banner.
 SerialTab open_tab(const peers::SocatPty& pty) {
-  use_temporary_data_dir();
+  set_up_as_the_application();
   SerialTab t;
   t.app = std::make_shared<gui::VeltaroApp>(common::QueueTable{}, common::EventTable{});
   t.window = std::make_shared<NotingWindow>();

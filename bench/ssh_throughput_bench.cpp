@@ -103,7 +103,7 @@ struct OpenTab {
 // Saves a session for the bench server and waits until its tab is connected.
 OpenTab open_ssh_tab() {
   OpenTab t;
-  use_temporary_data_dir();
+  set_up_as_the_application();
   t.app = std::make_shared<gui::VeltaroApp>(common::QueueTable{}, common::EventTable{});
   t.window = std::make_shared<NotingWindow>();
   t.app->set_window(t.window);

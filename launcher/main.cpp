@@ -1,4 +1,5 @@
 // veltaro: the desktop application with its host pinger process.
+#include "common/allocator_policy.h"
 #include "launcher/pinger_process.h"
 #include "model/desktop/desktop_entry.h"
 
@@ -14,6 +15,7 @@ constexpr std::chrono::milliseconds kPingerGrace{1500};
 }  // namespace
 
 int main() {
+  veltaro::common::keep_freed_memory_for_reuse();
   std::signal(SIGPIPE, SIG_IGN);
   // Before any thread exists: the pinger process is forked from here.
   auto pinger = veltaro::launcher::PingerProcess::launch();

@@ -1,4 +1,5 @@
 // veltaro-headless: the back end over JSON lines, for tests, benchmarks and scripting.
+#include "common/allocator_policy.h"
 #include "common/ipc_tables.h"
 #include "launcher/pinger_process.h"
 #include "model/gui/veltaro_app.h"
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  veltaro::common::keep_freed_memory_for_reuse();
   std::signal(SIGPIPE, SIG_IGN);
   // Protocol lines own standard output; whatever the application prints goes to standard error.
   const int protocol_fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
