@@ -4,6 +4,8 @@
 
 #include "model/gui/veltaro_app.h"
 
+#include <benchmark/benchmark.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -50,18 +52,6 @@ struct LoopbackListener {
 std::thread start_stream_sender(const LoopbackListener& listener, const std::string& block,
                                 std::size_t bytes, double rate = 0);
 
-// The plain reader beside which the tabs are measured: connects to 127.0.0.1:`port` and reads
-// `read_size` bytes at a time until the peer ends the stream. Returns the bytes read.
-std::size_t read_plain_socket(int port, std::size_t read_size);
-
-struct PlainRead {
-  std::size_t received = 0;
-  double seconds = 0;  // from starting the sender to the end of the stream
-};
-
-// The plain reader on `bytes` bytes of `block` from a sender of its own.
-PlainRead time_plain_reader(const std::string& block, std::size_t bytes, std::size_t read_size);
-
 // Drains `tab` the way the page does, a long poll at a time, until the connection has ended (the
 // window's end count is past `ended_before`) and nothing is left, or `deadline` passes. Returns the
 // bytes drained.
@@ -81,5 +71,17 @@ struct TabStream {
 TabStream stream_through_tab(gui::VeltaroApp& app, const NotingWindow& window,
                              const LoopbackListener& listener, const std::string& session_id,
                              const std::string& block, std::size_t bytes, double rate = 0);
+
+// The plain reader as a benchmark of its own: one run of `bytes` bytes of `block` per iteration.
+void measure_plain_reader(benchmark::State& state, const std::string& block, std::size_t bytes,
+                          std::size_t read_size);
+
+// A tab of `protocol` to a local sender of `bytes` bytes of `block`, drained as the page does,
+// each iteration paired with a plain reader of the same stream timed just before it, so that the
+// machine's drift from one repetition to the next falls on both. Reports the plain reader's time
+// over the tab's (plain_ratio), the process's page faults during the tab run and the drained size.
+void measure_tab_beside_plain_reader(benchmark::State& state, const char* protocol,
+                                     const std::string& block, std::size_t bytes,
+                                     std::size_t read_size);
 
 }  // namespace veltaro::bench

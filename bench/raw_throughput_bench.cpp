@@ -12,8 +12,6 @@
 namespace veltaro::bench {
 namespace {
 
-using common::Json;
-
 constexpr std::size_t kStreamBytes = 200u << 20;
 constexpr std::size_t kWrite = 64u << 10;
 // What each reader asks for at once, the same as a tab's reader.
@@ -25,14 +23,7 @@ const std::string& stream_block() {
 }
 
 void BM_PlainSocketReader(benchmark::State& state) {
-  std::size_t got = 0;
-  for (auto _ : state) {
-    const PlainRead run = time_plain_reader(stream_block(), kStreamBytes, kRead);
-    got = run.received;
-    state.SetIterationTime(run.seconds);
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kStreamBytes));
-  state.counters["received_MB"] = static_cast<double>(got) / 1e6;
+  measure_plain_reader(state, stream_block(), kStreamBytes, kRead);
 }
 
 // The transport alone, to tell its cost from the tab's.
@@ -53,35 +44,7 @@ void BM_RawBackendAlone(benchmark::State& state) {
 }
 
 void BM_RawTabToDrain(benchmark::State& state) {
-  set_up_as_the_application();
-  auto app = std::make_shared<gui::VeltaroApp>(common::QueueTable{}, common::EventTable{});
-  auto window = std::make_shared<NotingWindow>();
-  app->set_window(window);
-  std::size_t drained = 0;
-  double ratio = 0;
-  long faults = 0;
-  for (auto _ : state) {
-    // The plain reader just before, so that the machine's drift from one repetition to the next
-    // falls on both.
-    const double plain = time_plain_reader(stream_block(), kStreamBytes, kRead).seconds;
-    LoopbackListener listener;
-    const std::string sid = app->save_session(
-        Json{{"protocol", "raw"}, {"host", "127.0.0.1"}, {"port", listener.port}})["id"];
-    const TabStream run =
-        stream_through_tab(*app, *window, listener, sid, stream_block(), kStreamBytes);
-    drained = run.drained;
-    faults = run.page_faults;
-    state.SetIterationTime(run.seconds);
-    ratio = plain / run.seconds;
-    app->delete_session(sid);
-  }
-  // The plain reader's time over the tab's, in this repetition.
-  state.counters["plain_ratio"] = ratio;
-  // Memory the allocator handed back and took again shows here; each fault costs microseconds.
-  state.counters["page_faults"] = static_cast<double>(faults);
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kStreamBytes));
-  // Less than the stream means output was lost on the way.
-  state.counters["drained_MB"] = static_cast<double>(drained) / 1e6;
+  measure_tab_beside_plain_reader(state, "raw", stream_block(), kStreamBytes, kRead);
 }
 
 BENCHMARK(BM_PlainSocketReader)

@@ -15,7 +15,7 @@
 #include <utility>
 
 #if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
+#include "common/ascii_blocks.h"
 #endif
 
 namespace veltaro::common {
@@ -180,15 +180,9 @@ __attribute__((target("avx2"))) const unsigned char* skip_valid_avx2(const unsig
   const unsigned char* const start = p;
   __m256i prev = _mm256_setzero_si256(), prev_unfinished = _mm256_setzero_si256();
   for (; end - p >= 32; p += 32) {
-    // Runs of plain ASCII, the bulk of most terminal output, are passed over 128 bytes at a time.
-    while (end - p >= 128 && _mm256_testz_si256(prev_unfinished, prev_unfinished)) {
-      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-      const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 64));
-      const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 96));
-      if (_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d))) != 0)
-        break;
-      prev = d;
+    // Runs of plain ASCII are passed over 128 bytes at a time.
+    while (end - p >= 128 && _mm256_testz_si256(prev_unfinished, prev_unfinished) && ascii_128(p)) {
+      prev = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 96));
       p += 128;
     }
     if (end - p < 32) break;

@@ -1,6 +1,6 @@
 #include "utf8.h"
 
-#include <immintrin.h>
+#include "common/ascii_blocks.h"
 
 #include <cstdint>
 #include <cstring>
@@ -20,18 +20,12 @@ __attribute__((target("avx2"))) std::size_t continuation_bytes_avx2(const char* 
     __m256i counts = _mm256_setzero_si256();
     // Byte lanes count to at most 255 before they are summed.
     for (int round = 0; round < 255 && i + 32 <= n; ++round, i += 32) {
-      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
-      // ASCII holds no continuation bytes; four blocks of it are passed over with one test.
-      if (i + 128 <= n && _mm256_movemask_epi8(v) == 0) {
-        const __m256i rest = _mm256_or_si256(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 32)),
-            _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 64)),
-                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 96))));
-        if (_mm256_movemask_epi8(rest) == 0) {
-          i += 96;
-          continue;
-        }
+      // ASCII holds no continuation bytes.
+      if (i + 128 <= n && ascii_128(p + i)) {
+        i += 96;
+        continue;
       }
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
       counts = _mm256_sub_epi8(counts, _mm256_cmpgt_epi8(limit, v));
     }
     const __m256i sums = _mm256_sad_epu8(counts, _mm256_setzero_si256());

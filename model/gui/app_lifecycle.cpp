@@ -35,9 +35,9 @@ void apply_ping_results(const common::Json& msg, std::mutex& mutex,
     if (!online) throw std::runtime_error("KeyError: 'online'");
     const std::string now = common::truthy(*online) ? "online" : "offline";
     const std::lock_guard lock(mutex);
-    std::string& entry = status[common::to_text(*id)];
-    changed = changed || entry != now;
-    entry = now;
+    std::string& held = status[common::to_text(*id)];
+    changed = changed || held != now;
+    held = now;
   }
 }
 }  // namespace

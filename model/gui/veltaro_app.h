@@ -122,11 +122,10 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   std::string drain_terminal(const std::string& tab_id,
                              std::chrono::milliseconds wait = std::chrono::milliseconds::zero());
   // One wait for every tab, so that idle tabs cost one call between them: waits (at most
-  // kMaxWatchWait)
-  // until some tab or the hosts' online states changed after the change count `since`, then
-  // answers {generation: the count now, ready: ids of the tabs changed after `since`, status:
-  // whether an online state changed after `since`}. A count ahead of the back end's (a page from
-  // before a restart) answers at once with every tab that ever changed.
+  // kMaxWatchWait) until some tab or the hosts' online states changed after the change count
+  // `since`, then answers {generation: the count now, ready: ids of the tabs changed after
+  // `since`, status: whether an online state changed after `since`}. A count ahead of the back
+  // end's (a page from before a restart) answers at once with every tab that ever changed.
   Json wait_for_output(std::uint64_t since, std::chrono::milliseconds wait);
   Json get_images();
   bool open_url(const Json& url);

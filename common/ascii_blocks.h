@@ -1,0 +1,18 @@
+// A test the vector loops over UTF-8 text share (x86, AVX2).
+#pragma once
+
+#include <immintrin.h>
+
+namespace veltaro::common {
+
+// Whether the 128 bytes from `p` are all ASCII, four 32-byte blocks with one test: plain ASCII is
+// the bulk of most terminal output.
+__attribute__((target("avx2"))) inline bool ascii_128(const void* p) {
+  const auto* v = static_cast<const __m256i*>(p);
+  const __m256i any =
+      _mm256_or_si256(_mm256_or_si256(_mm256_loadu_si256(v), _mm256_loadu_si256(v + 1)),
+                      _mm256_or_si256(_mm256_loadu_si256(v + 2), _mm256_loadu_si256(v + 3)));
+  return _mm256_movemask_epi8(any) == 0;
+}
+
+}  // namespace veltaro::common
