@@ -27,9 +27,11 @@ struct Exchange {
   std::string replies;
 };
 
+// Parsed in place, as the transport does with what it reads.
 Exchange feed(TelnetProtocol& p, const std::string& in) {
   Exchange e;
-  p.receive(in, e.data, e.replies);
+  e.data = in;
+  e.data.resize(p.receive(e.data, e.data.data(), e.replies));
   return e;
 }
 

@@ -1,61 +1,50 @@
 #include "command_parser.h"
 
+#include "plain_data.h"
 #include "telnet_codes.h"
-
-#include <cstring>
 
 namespace veltaro::telnet {
 
-namespace {
-
-// Hands `run` to the sink, leaving out each NUL that follows a CR (`after_cr` tells whether the
-// byte before the run was a CR).
-void emit_without_cr_nul(std::string_view run, bool after_cr, ParserSink& sink) {
-  std::size_t start = 0;
-  for (std::size_t p = 0; p < run.size(); ++p) {
-    const void* hit = std::memchr(run.data() + p, '\0', run.size() - p);
-    if (hit == nullptr) break;
-    p = static_cast<std::size_t>(static_cast<const char*>(hit) - run.data());
-    const bool cr_before = p == 0 ? after_cr : run[p - 1] == '\r';
-    if (!cr_before) continue;
-    if (p > start) sink.on_data(run.substr(start, p - start));
-    start = p + 1;
-  }
-  if (start < run.size()) sink.on_data(run.substr(start));
-}
-
-}  // namespace
-
-void CommandParser::feed(std::string_view bytes, ParserSink& sink) {
+std::size_t CommandParser::feed(std::string_view bytes, char* out, ParserSink& sink) {
+  out_ = out;
+  written_ = 0;
   std::size_t i = 0;
   while (i < bytes.size()) {
-    if (state_ == State::data) {
-      i += feed_data(bytes.substr(i), sink);
-    } else {
-      feed_byte(static_cast<std::uint8_t>(bytes[i]), sink);
-      ++i;
+    if (state_ != State::data) {
+      feed_byte(static_cast<std::uint8_t>(bytes[i++]), sink);
+      continue;
     }
+    const std::size_t run =
+        copy_plain_data(bytes.data() + i, bytes.size() - i, out_ + written_, strip_cr_nul_);
+    i += run;
+    written_ += run;
+    if (run > 0) after_cr_ = out_[written_ - 1] == '\r';
+    if (i == bytes.size()) break;
+    if (static_cast<std::uint8_t>(bytes[i++]) != cmd::IAC) {
+      put_nvt_nul();
+    } else if (i < bytes.size() && static_cast<std::uint8_t>(bytes[i]) == cmd::IAC) {
+      put('\xff');  // an escaped 255, which binary data has often, without the state machine
+      ++i;
+    } else {
+      state_ = State::iac;
+    }
+  }
+  out_ = nullptr;
+  return written_;
+}
+
+// A NUL in NVT mode: only one that follows a CR stands for nothing.
+void CommandParser::put_nvt_nul() {
+  if (!after_cr_) {
+    put('\0');
+  } else {
+    after_cr_ = false;
   }
 }
 
-// Consumes plain data up to and including the next IAC.
-std::size_t CommandParser::feed_data(std::string_view bytes, ParserSink& sink) {
-  const void* hit = std::memchr(bytes.data(), cmd::IAC, bytes.size());
-  const std::size_t run_len =
-      hit == nullptr ? bytes.size()
-                     : static_cast<std::size_t>(static_cast<const char*>(hit) - bytes.data());
-  const std::string_view run = bytes.substr(0, run_len);
-  if (!run.empty()) {
-    if (strip_cr_nul_) {
-      emit_without_cr_nul(run, after_cr_, sink);
-    } else {
-      sink.on_data(run);
-    }
-    after_cr_ = run.back() == '\r';
-  }
-  if (hit == nullptr) return run_len;
-  state_ = State::iac;
-  return run_len + 1;
+void CommandParser::put(char c) {
+  out_[written_++] = c;
+  after_cr_ = c == '\r';
 }
 
 void CommandParser::feed_byte(std::uint8_t b, ParserSink& sink) {
@@ -64,8 +53,7 @@ void CommandParser::feed_byte(std::uint8_t b, ParserSink& sink) {
       break;
     case State::iac:
       if (b == cmd::IAC) {
-        sink.on_data(std::string_view("\xff", 1));
-        after_cr_ = false;
+        put('\xff');
         state_ = State::data;
       } else if (b >= cmd::WILL) {
         verb_ = b;

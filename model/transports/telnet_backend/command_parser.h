@@ -10,11 +10,10 @@
 
 namespace veltaro::telnet {
 
-// Receives what the parser finds, in stream order.
+// Receives the commands the parser finds, in stream order.
 class ParserSink {
  public:
   virtual ~ParserSink() = default;
-  virtual void on_data(std::string_view data) = 0;
   // WILL, WONT, DO or DONT with its option.
   virtual void on_negotiation(std::uint8_t verb, std::uint8_t option) = 0;
   // A complete IAC SB ... IAC SE with doubled 255s undone; `payload` excludes the option byte.
@@ -32,13 +31,17 @@ class CommandParser {
   // In NVT mode a received CR NUL stands for a bare CR, so the NUL is removed.
   void set_strip_cr_nul(bool strip) noexcept { strip_cr_nul_ = strip; }
 
-  // Parses `bytes`, calling `sink` for each piece. Never throws by itself.
-  void feed(std::string_view bytes, ParserSink& sink);
+  // Parses `bytes`: the terminal data goes to `out` and each command to `sink`. Returns how many
+  // data bytes were written. `out` needs room for `bytes.size()` and may be `bytes.data()`, so a
+  // received buffer is turned into its data in place. Never throws by itself.
+  std::size_t feed(std::string_view bytes, char* out, ParserSink& sink);
 
  private:
   enum class State : std::uint8_t { data, iac, verb, sb_option, sb, sb_iac };
 
-  std::size_t feed_data(std::string_view bytes, ParserSink& sink);
+  // Writes a data byte that came out of the command path.
+  void put(char c);
+  void put_nvt_nul();
   void feed_byte(std::uint8_t b, ParserSink& sink);
   void end_subnegotiation(ParserSink& sink);
 
@@ -47,7 +50,9 @@ class CommandParser {
   std::uint8_t sb_option_ = 0;
   std::string sb_payload_;
   bool strip_cr_nul_ = false;
-  bool after_cr_ = false;
+  bool after_cr_ = false;  // the last data byte written was a CR
+  char* out_ = nullptr;    // the output of the feed() in progress and how much of it is written
+  std::size_t written_ = 0;
 };
 
 }  // namespace veltaro::telnet

@@ -98,11 +98,11 @@ void TelnetBackend::negotiate_until(common::TcpSocket& sock, std::chrono::millis
       if (done(protocol_)) return;
     }
     if (!wait_readable(sock.fd(), deadline)) return;
-    const std::string bytes = sock.recv(kNegotiationRead);
+    std::string bytes = sock.recv(kNegotiationRead);
     if (bytes.empty()) throw std::runtime_error("the server closed the connection");
-    const std::string data = process(sock, bytes);
+    const std::size_t data = process(sock, bytes.data(), bytes.size());
     const std::lock_guard lock(mutex_);
-    pending_ += data;
+    pending_.append(bytes, 0, data);
   }
 }
 
@@ -111,15 +111,13 @@ std::shared_ptr<common::TcpSocket> TelnetBackend::socket() const {
   return socket_;
 }
 
-std::string TelnetBackend::process(common::TcpSocket& sock, std::string_view bytes) {
-  // The data is never longer than the bytes it comes from: one allocation, no regrowth.
-  std::string data;
-  data.reserve(bytes.size());
+std::size_t TelnetBackend::process(common::TcpSocket& sock, char* bytes, std::size_t size) {
   std::string replies;
+  std::size_t data = 0;
   const std::lock_guard order(write_order_);
   {
     const std::lock_guard lock(mutex_);
-    protocol_.receive(bytes, data, replies);
+    data = protocol_.receive(std::string_view(bytes, size), bytes, replies);
   }
   if (!replies.empty()) sock.send_all(replies, kSendTimeout);
   return data;
@@ -147,8 +145,8 @@ std::string TelnetBackend::recv(std::size_t max_bytes) {
     if (wire_.size() < max_bytes) wire_.resize(max_bytes);
     const std::size_t n = sock->recv_into(wire_.data(), max_bytes);
     if (n == 0) return {};
-    std::string data = process(*sock, std::string_view(wire_).substr(0, n));
-    if (!data.empty()) return data;
+    const std::size_t data = process(*sock, wire_.data(), n);
+    if (data > 0) return wire_.substr(0, data);
   }
 }
 

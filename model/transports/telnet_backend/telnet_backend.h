@@ -32,8 +32,9 @@ class TelnetBackend final : public transport::Transport {
 
  private:
   std::shared_ptr<common::TcpSocket> socket() const;
-  // Feeds received bytes through the protocol and sends the replies it owes; returns the data.
-  std::string process(common::TcpSocket& sock, std::string_view bytes);
+  // Feeds `size` received bytes through the protocol and sends the replies it owes. The bytes are
+  // replaced in place by the terminal data they carry; returns its length.
+  std::size_t process(common::TcpSocket& sock, char* bytes, std::size_t size);
   void send_ordered(common::TcpSocket& sock, std::string_view bytes);
   void negotiate_until(common::TcpSocket& sock, std::chrono::milliseconds limit,
                        bool (*done)(const TelnetProtocol&));
@@ -50,8 +51,9 @@ class TelnetBackend final : public transport::Transport {
   std::shared_ptr<common::TcpSocket> socket_;
   bool closed_ = false;
   std::string pending_;  // terminal data that arrived while connect() negotiated
-  // Where recv reads the wire, kept between calls: the data is copied out of it anyway, so a fresh
-  // buffer per read would only cost an allocation and its clearing. Used by the one reader only.
+  // Where recv reads the wire and turns it into data in place, kept between calls: the data is
+  // copied out of it anyway, so a fresh buffer per read would only cost an allocation and its
+  // clearing. Used by the one reader only.
   std::string wire_;
 
   // Held from the moment the protocol produced bytes until they are written, so that what the

@@ -54,12 +54,11 @@ std::string TelnetProtocol::opening_offers() {
   return out;
 }
 
-void TelnetProtocol::receive(std::string_view bytes, std::string& data, std::string& replies) {
-  data_ = &data;
+std::size_t TelnetProtocol::receive(std::string_view bytes, char* data, std::string& replies) {
   replies_ = &replies;
-  parser_.feed(bytes, *this);
-  data_ = nullptr;
+  const std::size_t written = parser_.feed(bytes, data, *this);
   replies_ = nullptr;
+  return written;
 }
 
 std::string TelnetProtocol::encode_input(std::string_view typed) const {
@@ -87,10 +86,6 @@ std::string TelnetProtocol::resize(int rows, int cols) {
 TelnetProtocol::ComPortState TelnetProtocol::com_port_state() const noexcept {
   if (us_[opt::COM_PORT].enabled()) return ComPortState::agreed;
   return com_refused_ ? ComPortState::refused : ComPortState::pending;
-}
-
-void TelnetProtocol::on_data(std::string_view data) {
-  data_->append(data);
 }
 
 void TelnetProtocol::on_negotiation(std::uint8_t verb, std::uint8_t option) {

@@ -23,9 +23,10 @@ class TelnetProtocol final : private ParserSink {
   // has spoken or stayed silent long enough). Offers already settled are not repeated.
   std::string opening_offers();
 
-  // Parses received bytes: terminal data is appended to `data`, bytes owed to the server to
-  // `replies`. Never throws beyond std::bad_alloc.
-  void receive(std::string_view bytes, std::string& data, std::string& replies);
+  // Parses received bytes: the terminal data goes to `data`, which needs room for `bytes.size()`
+  // and may be `bytes.data()` itself; bytes owed to the server are appended to `replies`. Returns
+  // the length of the data. Never throws beyond std::bad_alloc.
+  std::size_t receive(std::string_view bytes, char* data, std::string& replies);
 
   // Typed bytes as they go on the wire: 255 doubled, and a bare CR as CR NUL unless the server
   // agreed to binary input.
@@ -40,7 +41,6 @@ class TelnetProtocol final : private ParserSink {
   const ComPortReport& com_port_report() const noexcept { return com_report_; }
 
  private:
-  void on_data(std::string_view data) override;
   void on_negotiation(std::uint8_t verb, std::uint8_t option) override;
   void on_subnegotiation(std::uint8_t option, std::string_view payload) override;
 
@@ -68,8 +68,7 @@ class TelnetProtocol final : private ParserSink {
   bool new_environ_refused_ = false;
   bool com_refused_ = false;
   ComPortReport com_report_;
-  std::string* data_ = nullptr;  // the outputs of the receive() call in progress
-  std::string* replies_ = nullptr;
+  std::string* replies_ = nullptr;  // the output of the receive() call in progress
 };
 
 }  // namespace veltaro::telnet

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -16,7 +17,6 @@ using namespace veltaro::telnet;
 class Recorder : public ParserSink {
  public:
   std::string out;
-  void on_data(std::string_view d) override { out.append(d).push_back('|'); }
   void on_negotiation(std::uint8_t verb, std::uint8_t option) override {
     out += {'N', static_cast<char>(verb), static_cast<char>(option)};
   }
@@ -27,17 +27,18 @@ class Recorder : public ParserSink {
   void on_command(std::uint8_t c) override { out += {'C', static_cast<char>(c)}; }
 };
 
-// Data events may be cut differently by a split; joining them keeps only what must agree.
-std::string parse(std::string_view stream, std::size_t piece, bool strip) {
+// The data, parsed in place as the transport does, and the commands in order.
+std::pair<std::string, std::string> parse(std::string_view stream, std::size_t piece, bool strip) {
   CommandParser parser;
   parser.set_strip_cr_nul(strip);
   Recorder r;
-  for (std::size_t i = 0; i < stream.size(); i += piece) parser.feed(stream.substr(i, piece), r);
-  std::string joined;
-  for (std::size_t i = 0; i < r.out.size(); ++i) {
-    if (r.out[i] != '|') joined.push_back(r.out[i]);
+  std::string data;
+  for (std::size_t i = 0; i < stream.size(); i += piece) {
+    std::string chunk(stream.substr(i, piece));
+    chunk.resize(parser.feed(chunk, chunk.data(), r));
+    data += chunk;
   }
-  return joined;
+  return {data, r.out};
 }
 
 }  // namespace
@@ -61,11 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if ((flags & 16) == 0) protocol.opening_offers();
   std::size_t replies_total = 0;
   for (std::size_t i = 0; i < stream.size(); i += piece) {
-    std::string terminal;
     std::string replies;
-    const std::string_view chunk = stream.substr(i, piece);
-    protocol.receive(chunk, terminal, replies);
-    if (terminal.size() > chunk.size()) std::abort();
+    std::string chunk(stream.substr(i, piece));
+    if (protocol.receive(chunk, chunk.data(), replies) > chunk.size()) std::abort();
     replies_total += replies.size();
     protocol.resize(static_cast<int>(i), -static_cast<int>(i));
   }
