@@ -16,6 +16,7 @@ constexpr std::chrono::milliseconds kPingerGrace{1500};
 
 int main() {
   veltaro::common::keep_freed_memory_for_reuse();
+  veltaro::desktop::prepare_environment();
   std::signal(SIGPIPE, SIG_IGN);
   // Before any thread exists: the pinger process is forked from here.
   auto pinger = veltaro::launcher::PingerProcess::launch();
