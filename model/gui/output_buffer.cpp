@@ -23,6 +23,39 @@ void fit_to_size(std::string& text) {
   if (text.capacity() > 2 * text.size() + kSlack) text.shrink_to_fit();
 }
 
+// Discards the oldest text beyond the limit, the newest chunk always whole. A dropped chunk that
+// ends a stretch before a status line leaves its cut behind, so each drain still takes the
+// stretch the page counts on.
+void drop_oldest_beyond_limit(OutputBuffer& buf) {
+  auto& chunks = buf.chunks;
+  for (auto it = chunks.begin(); buf.total > kBufferLimit && std::next(it) != chunks.end();) {
+    buf.total -= it->chars;
+    if (it->cut_after) {
+      it->text = std::string();
+      it->chars = {};
+      ++it;
+    } else {
+      it = chunks.erase(it);
+    }
+  }
+}
+
+// Moves the oldest stretch of text, up to and with the first cut, out of the buffer.
+std::deque<OutputBuffer::Chunk> take_stretch(OutputBuffer& buf) {
+  auto& chunks = buf.chunks;
+  auto end = std::find_if(chunks.begin(), chunks.end(),
+                          [](const OutputBuffer::Chunk& c) { return c.cut_after; });
+  if (end != chunks.end()) {
+    ++end;
+    --buf.cuts;
+  }
+  std::deque<OutputBuffer::Chunk> taken(std::make_move_iterator(chunks.begin()),
+                                        std::make_move_iterator(end));
+  chunks.erase(chunks.begin(), end);
+  for (const auto& chunk : taken) buf.total -= chunk.chars;
+  return taken;
+}
+
 }  // namespace
 
 void VeltaroApp::_push_to_term(const std::string& tab_id, std::string text) {
@@ -48,17 +81,15 @@ bool VeltaroApp::push_output(Tab& tab, std::string text) {
   }
   const bool was_empty = buf.chunks.empty();
   if (was_empty) count_change(buf);
-  if (!was_empty && buf.chunks.back().text.size() + translated.size() < kJoinBelow) {
+  if (!was_empty && !buf.chunks.back().cut_after &&
+      buf.chunks.back().text.size() + translated.size() < kJoinBelow) {
     buf.chunks.back().text += translated;
     buf.chunks.back().chars += chars;
   } else {
     buf.chunks.push_back({std::move(translated), chars});
   }
   buf.total += chars;
-  while (buf.drop_oldest && buf.total > kBufferLimit && buf.chunks.size() > 1) {
-    buf.total -= buf.chunks.front().chars;
-    buf.chunks.pop_front();
-  }
+  if (buf.drop_oldest) drop_oldest_beyond_limit(buf);
   lock.unlock();
   // Only the first chunk can end a drain's wait; later ones find nobody waiting. Woken after the
   // unlock, so the drain does not wake only to block on the lock still held here.
@@ -83,17 +114,18 @@ std::string VeltaroApp::drain_terminal(const std::string& tab_id, std::chrono::m
                drains_released_;
       });
     }
-    auto& chunks = buf.chunks;
-    // Only a buffer at the limit can have a reader waiting for room.
-    if (buf.total >= kBufferLimit) buf.room.notify_all();
-    buf.total = {};
-    if (chunks.size() == 1) {
-      std::string only = std::move(chunks.front().text);
-      chunks.clear();
-      return only;
+    ++buf.drains;
+    const bool was_full = buf.total >= kBufferLimit;
+    if (buf.cuts == 0) {
+      taken.swap(buf.chunks);
+      buf.total = {};
+    } else {
+      taken = take_stretch(buf);
     }
-    taken.swap(chunks);
+    // Only a buffer at the limit can have a reader waiting for room.
+    if (was_full && buf.total < kBufferLimit) buf.room.notify_all();
   }
+  if (taken.size() == 1) return std::move(taken.front().text);
   // Joined outside the lock, so that a large drain never holds up the reader.
   std::size_t bytes = 0;
   for (const auto& chunk : taken) bytes += chunk.text.size();
@@ -101,6 +133,16 @@ std::string VeltaroApp::drain_terminal(const std::string& tab_id, std::chrono::m
   out.reserve(bytes);
   for (const auto& chunk : taken) out += chunk.text;
   return out;
+}
+
+std::uint64_t VeltaroApp::place_status_line(OutputBuffer& buf) {
+  // Everything buffered now comes before the line: the drains that take it are the stretches
+  // already cut off, and the open stretch behind them when it holds text.
+  if (!buf.chunks.empty() && !buf.chunks.back().cut_after) {
+    buf.chunks.back().cut_after = true;
+    ++buf.cuts;
+  }
+  return buf.drains + buf.cuts;
 }
 
 void VeltaroApp::note_output_event(Tab& tab, bool closing) {

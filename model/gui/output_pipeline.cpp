@@ -88,16 +88,24 @@ std::string VeltaroApp::_apply_eol_translation(Tab& tab, std::string text_in) {
 void VeltaroApp::_push_info(const std::string& tab_id, const std::string& message, bool is_error) {
   const auto w = window();
   if (!w) return;
+  std::string script = "setTerminalInfo(" + common::dump_ascii(Json(tab_id)) + ", " +
+                       common::dump_ascii(Json(message)) + ", " + (is_error ? "true" : "false");
+  const TabPtr tab = find_tab(tab_id);
   try {
-    w->evaluate_script("setTerminalInfo(" + common::dump_ascii(Json(tab_id)) + ", " +
-                       common::dump_ascii(Json(message)) + ", " + (is_error ? "true" : "false") +
-                       ")");
+    if (tab) {
+      // The line names the drain after whose text it goes. It is sent while no drain can take
+      // text behind it, so it reaches the page before the answer that carries that text.
+      const std::lock_guard lock(_buf_lock);
+      w->evaluate_script(script + ", " + std::to_string(place_status_line(tab->buffer)) + ")");
+    } else {
+      w->evaluate_script(script + ")");
+    }
   } catch (...) {
     // The page may be closing or not ready; a status line is not worth a failure.
   }
   // Wakes the page's waiting drain once the line is on its way, so the page can write the output
   // that came before the line ahead of it.
-  if (const TabPtr tab = find_tab(tab_id)) note_output_event(*tab);
+  if (tab) note_output_event(*tab);
 }
 
 void VeltaroApp::_push_connected(const std::string& tab_id) {

@@ -30,9 +30,14 @@ struct OutputBuffer {
   struct Chunk {
     std::string text;
     common::CharCount chars;
+    // A status line was pushed right after this text: a drain stops here, so that the line goes
+    // between the output before it and the output after it.
+    bool cut_after = false;
   };
   std::deque<Chunk> chunks;
   common::CharCount total;
+  std::size_t cuts = 0;      // chunks with cut_after
+  std::uint64_t drains = 0;  // drains that have taken their text, each one stretch up to a cut
   // Counts what ends a waiting drain besides output: status lines, the connection's end, the
   // tab's close. A drain compares it with the value it saw when it began to wait.
   std::uint64_t events = 0;

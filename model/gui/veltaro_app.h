@@ -279,6 +279,9 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   // Wakes a drain waiting on the tab: a status line, the connection's end or (`closing`) the
   // tab's close.
   void note_output_event(Tab& tab, bool closing = false);
+  // Cuts the buffer where a status line goes; returns the number of the drain after whose text
+  // the page writes the line. Called with _buf_lock held.
+  std::uint64_t place_status_line(OutputBuffer& buf);
   // Under _buf_lock: the buffer changed in a way the page must look at.
   void count_change(OutputBuffer& buf);
   // A host's online state changed: a waiting wait_for_output answers. Never throws.

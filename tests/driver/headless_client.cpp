@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -80,9 +81,14 @@ bool Script::is_error() const {
   return args.is_array() && args.size() >= 3 && args[2].is_boolean() && args[2].get<bool>();
 }
 
-std::string info_script(std::string_view tab, std::string_view message, bool is_error) {
-  return "setTerminalInfo(" + ascii_literal(tab) + ", " + ascii_literal(message) + ", " +
-         (is_error ? "true" : "false") + ")";
+bool is_info_script(const Script& s, std::string_view tab, std::string_view message,
+                    bool is_error) {
+  const std::string head = "setTerminalInfo(" + ascii_literal(tab) + ", " + ascii_literal(message) +
+                           ", " + (is_error ? "true" : "false") + ", ";
+  if (s.text.size() <= head.size() + 1 || s.text.compare(0, head.size(), head) != 0) return false;
+  const std::string_view drain(s.text.data() + head.size(), s.text.size() - head.size() - 1);
+  return s.text.back() == ')' &&
+         std::all_of(drain.begin(), drain.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 std::string connected_script(std::string_view tab) {

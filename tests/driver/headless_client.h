@@ -44,9 +44,10 @@ struct Script {
   bool is_error() const;        // third argument of setTerminalInfo
 };
 
-// The script text the back end must write: arguments as JSON literals with every character
-// outside ASCII as a lower-case \u escape.
-std::string info_script(std::string_view tab, std::string_view message, bool is_error);
+// Whether `s` is the status line the back end must write: arguments as JSON literals with every
+// character outside ASCII as a lower-case \u escape, the last one the number of the drain whose
+// text the line follows.
+bool is_info_script(const Script& s, std::string_view tab, std::string_view message, bool is_error);
 std::string connected_script(std::string_view tab);
 
 struct ExitStatus {

@@ -188,6 +188,41 @@ TEST_F(OutputPipeline, StatusLinesAreAsciiScriptCalls) {
   EXPECT_EQ(scripts[2], "terminalConnected(\"ab12cd34\")");
 }
 
+// Each line names the drain whose text it follows; that drain stops where the line was pushed,
+// so a greeting that arrives right behind the connecting line never comes before it.
+TEST_F(OutputPipeline, StatusLinesNameTheDrainTheyFollowAndDrainsStopThere) {
+  add_tab(*app_, "t", Json::object());
+  const auto line = [&](const char* text) {
+    app_->_push_info("t", text, false);
+    return window_->scripts().back();
+  };
+  EXPECT_EQ(line("connecting"), "setTerminalInfo(\"t\", \"connecting\", false, 0)");
+  app_->_push_to_term("t", "greeting ");
+  app_->_push_to_term("t", "joined");
+  EXPECT_EQ(line("first"), "setTerminalInfo(\"t\", \"first\", false, 1)");
+  app_->_push_to_term("t", "between");
+  EXPECT_EQ(line("second"), "setTerminalInfo(\"t\", \"second\", false, 2)");
+  EXPECT_EQ(line("third"), "setTerminalInfo(\"t\", \"third\", false, 2)") << "no text between";
+  app_->_push_to_term("t", "tail");
+  EXPECT_EQ(app_->drain_terminal("t"), "greeting joined");
+  EXPECT_EQ(app_->drain_terminal("t"), "between");
+  app_->_push_to_term("t", " more");
+  EXPECT_EQ(app_->drain_terminal("t"), "tail more");
+  EXPECT_EQ(app_->drain_terminal("t"), "");
+  EXPECT_EQ(line("end"), "setTerminalInfo(\"t\", \"end\", false, 4)") << "every drain counts";
+}
+
+TEST_F(OutputPipeline, ATrimmedStretchKeepsItsPlaceBeforeItsLine) {
+  add_tab(*app_, "t", Json::object())->buffer.drop_oldest = true;
+  app_->_push_to_term("t", std::string(1'500'000, 'a'));
+  app_->_push_info("t", "cut", false);
+  EXPECT_EQ(window_->scripts().back(), "setTerminalInfo(\"t\", \"cut\", false, 1)");
+  const std::string after(1'500'000, 'b');
+  app_->_push_to_term("t", after);
+  EXPECT_EQ(app_->drain_terminal("t"), "") << "the stretch before the line was dropped";
+  EXPECT_EQ(app_->drain_terminal("t"), after);
+}
+
 TEST_F(OutputPipeline, StatusLinesBeforeTheWindowExistAreDropped) {
   app_->set_window(nullptr);
   app_->_push_info("t", "nobody sees this");

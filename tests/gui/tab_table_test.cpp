@@ -85,7 +85,7 @@ TEST_F(TabTable, UnsupportedProtocolEndsInItsErrorLine) {
       window_->wait_for("setTerminalInfo(\"" + tab +
                         "\", \"\\u76ee\\u524d FTP \\u5354\\u5b9a\\u5c1a\\u672a\\u652f\\u63f4"
                         "\\uff1b\\u8acb\\u6539\\u7528 SSH \\u6216\\u5e8f\\u5217\\u57e0\\u9023"
-                        "\\u7dda\\u3002\", true)"));
+                        "\\u7dda\\u3002\", true, 0)"));
   const Json state = app_->get_runtime_state();
   EXPECT_EQ(state["tabs"][0], (Json{{"id", tab},
                                     {"display", "h:"},

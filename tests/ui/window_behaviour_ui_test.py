@@ -76,6 +76,10 @@ class WindowBehaviourTest(ui_test.AppTestBase):
         tab = d.execute("return window.veltaroTest.activeTab();")
         d.wait_until("return (window.veltaroTest.terminalText(arguments[0]) || '').includes('ready');", tab,
                      timeout=20)
+        # The peer greets the moment it accepts, well inside the page's first drains: the connecting
+        # line still comes first.
+        text = d.execute("return window.veltaroTest.terminalText(arguments[0]);", tab)
+        self.assertIn("正在連線到", text.split("ready")[0], text)
         return tab
 
     def mark(self, d):

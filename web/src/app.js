@@ -301,7 +301,7 @@ export class App {
     const early = this.pendingLines.get(tab.id);
     if (early) {
       this.pendingLines.delete(tab.id);
-      for (const [text, isError] of early) tab.view.status(text, isError);
+      for (const [text, isError, afterDrain] of early) tab.drain.status([text, isError], afterDrain);
     }
     if (this.pendingConnected.delete(tab.id)) tab.connected = true;
     this.watch.track(tab.id);
@@ -505,10 +505,10 @@ export class App {
     }
   }
 
-  onTerminalInfo(tabId, text, isError) {
+  onTerminalInfo(tabId, text, isError, afterDrain) {
     const tab = this.tabs.get(tabId);
     if (tab) {
-      tab.drain.status([text, isError]);
+      tab.drain.status([text, isError], afterDrain);
     } else {
       // A line can arrive before the answer that announced its tab has been handled.
       if (!this.pendingLines.has(tabId)) {
@@ -516,7 +516,7 @@ export class App {
         this.pendingLines.set(tabId, []);
       }
       const lines = this.pendingLines.get(tabId);
-      if (lines.length < PENDING_LINES_PER_TAB) lines.push([text, isError]);
+      if (lines.length < PENDING_LINES_PER_TAB) lines.push([text, isError, afterDrain]);
     }
     this.requestRuntimeSoon();
   }

@@ -10,9 +10,12 @@
 // been parsed, which is the back pressure that keeps the page's memory bounded (a few answers of
 // at most the back end's buffer each) and lets the back end slow the sender.
 //
-// Status lines arrive outside the output (a script call of their own). The back end pushes a line
-// after the output that came before it, so a line waits for the drain that starts after it
-// arrived: that drain returns whatever output preceded the line, and the line is written after it.
+// Status lines arrive outside the output (a script call of their own). The back end numbers the
+// drain after whose text each line goes: it stops that drain's text where the line was pushed, and
+// sends the line before any answer that carries later text. So the page counts its drains the way
+// the back end does (one drain_terminal call each) and writes a line once that drain's text is
+// written. A line without a number waits for the drain that starts after it arrived, which returns
+// whatever output preceded it.
 
 export const DRAIN = Object.freeze({
   waitMs: 5000, // asked of a drain that may wait for the tab's next change
@@ -59,13 +62,15 @@ export class DrainLoop {
     for (const { entry } of this._lines.splice(0)) this._line(entry);
   }
 
-  // A status line: written after the output that reached the back end before it.
-  status(entry) {
-    if (this._stopped) {
+  // A status line, written after the text of drain number `afterDrain` (counted from 1; 0 is
+  // before any) and before the text of the next one.
+  status(entry, afterDrain) {
+    const after = Number.isSafeInteger(afterDrain) && afterDrain >= 0 ? afterDrain : this._issued + 1;
+    if (this._stopped || (after <= this._done && !this._lines.length)) {
       this._line(entry);
       return;
     }
-    this._lines.push({ after: this._issued + 1, entry });
+    this._lines.push({ after, entry });
     this._wake(); // the drain now waiting must return, so that the one after it can take the line
     this.start(); // a loop parked after its tab ended takes up this line
   }

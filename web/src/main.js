@@ -7,8 +7,8 @@ import { installKeyGuard } from './keyGuard.js';
 
 const app = new App();
 
-window.setTerminalInfo = (tabId, message, isError) => {
-  app.onTerminalInfo(String(tabId), String(message ?? ''), isError === true);
+window.setTerminalInfo = (tabId, message, isError, afterDrain) => {
+  app.onTerminalInfo(String(tabId), String(message ?? ''), isError === true, afterDrain);
 };
 
 window.terminalConnected = (tabId) => {

@@ -183,6 +183,32 @@ test('drain loop: a status line comes after the output that preceded it, the end
   assert.equal(rig.log.at(-1), '[again]');
 });
 
+test('drain loop: a line goes between the drains the back end names, however late it arrives', async () => {
+  const rig = drainRig();
+  rig.loop.start();
+  // Pushed before any drain took text: written before the first answer, even the greeting that
+  // arrived right behind it.
+  rig.loop.status('connecting', 0);
+  await rig.answer('greeting');
+  assert.deepEqual(rig.log, ['[connecting]', 'greeting']);
+  // Named for drain 3 while drain 2 is asked: drain 3's text was before the line, drain 4's after.
+  rig.loop.status('cut', 3);
+  assert.equal(rig.fetches.at(-1).waitMs, 0, 'a line held back keeps the drains coming');
+  await rig.answer('two');
+  await rig.answer('three');
+  rig.writes.forEach((w) => w.resolve());
+  await flush();
+  await rig.answer('four');
+  assert.deepEqual(rig.log.slice(2), ['two', 'three', '[cut]', 'four']);
+  // Its drain already answered (the line overtook nothing): written at once, ahead of what follows.
+  rig.writes.forEach((w) => w.resolve());
+  await flush();
+  rig.loop.status('late', 4);
+  await rig.answer('five');
+  assert.deepEqual(rig.log.slice(-2), ['[late]', 'five']);
+  rig.loop.stop();
+});
+
 test('drain loop: a status line ends the waiting drain, so that the next one can write it', async () => {
   const rig = drainRig();
   rig.loop.start();
