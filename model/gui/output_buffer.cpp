@@ -4,6 +4,7 @@
 #include "model/gui/veltaro_app.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace veltaro::gui {
 
@@ -40,9 +41,14 @@ void drop_oldest_beyond_limit(OutputBuffer& buf) {
   }
 }
 
-// Moves the oldest stretch of text, up to and with the first cut, out of the buffer.
+// Moves the oldest stretch of text, up to and with the first cut, out of the buffer: without a
+// cut, all of it at once.
 std::deque<OutputBuffer::Chunk> take_stretch(OutputBuffer& buf) {
   auto& chunks = buf.chunks;
+  if (buf.cuts == 0) {
+    buf.total = {};
+    return std::exchange(chunks, {});
+  }
   auto end = std::find_if(chunks.begin(), chunks.end(),
                           [](const OutputBuffer::Chunk& c) { return c.cut_after; });
   if (end != chunks.end()) {
@@ -116,12 +122,7 @@ std::string VeltaroApp::drain_terminal(const std::string& tab_id, std::chrono::m
     }
     ++buf.drains;
     const bool was_full = buf.total >= kBufferLimit;
-    if (buf.cuts == 0) {
-      taken.swap(buf.chunks);
-      buf.total = {};
-    } else {
-      taken = take_stretch(buf);
-    }
+    taken = take_stretch(buf);
     // Only a buffer at the limit can have a reader waiting for room.
     if (was_full && buf.total < kBufferLimit) buf.room.notify_all();
   }
