@@ -226,11 +226,29 @@ __attribute__((target("avx2"))) const unsigned char* skip_valid_avx2(const unsig
   return p;
 }
 
+__attribute__((target("avx2"))) const unsigned char* skip_ascii_avx2(const unsigned char* p,
+                                                                     const unsigned char* end) {
+  for (; end - p >= 32; p += 32) {
+    const auto high = static_cast<unsigned>(
+        _mm256_movemask_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
+    if (high != 0) return p + std::countr_zero(high);
+  }
+  return skip_ascii(p, end);
+}
+
 using SkipValid = const unsigned char* (*)(const unsigned char*, const unsigned char*);
 
-SkipValid vector_skip_valid() {
+bool has_avx2() {
   __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") ? skip_valid_avx2 : nullptr;
+  return __builtin_cpu_supports("avx2");
+}
+
+SkipValid vector_skip_valid() {
+  return has_avx2() ? skip_valid_avx2 : nullptr;
+}
+
+SkipValid fastest_skip_ascii() {
+  return has_avx2() ? skip_ascii_avx2 : skip_ascii;
 }
 
 #else
@@ -239,6 +257,10 @@ using SkipValid = const unsigned char* (*)(const unsigned char*, const unsigned 
 
 SkipValid vector_skip_valid() {
   return nullptr;
+}
+
+SkipValid fastest_skip_ascii() {
+  return skip_ascii;
 }
 
 #endif
@@ -294,8 +316,12 @@ const unsigned char* scan_valid(const unsigned char* p, const unsigned char* end
 // Returns where an unfinished trailing character starts (end when there is none).
 const unsigned char* append_utf8(const unsigned char* p, const unsigned char* end, std::string& out,
                                  std::string_view replacement) {
+  static const SkipValid skip_run = fastest_skip_ascii();
   for (;;) {
-    const unsigned char* bad = scan_valid(p, end);
+    // Stray bytes in ASCII text (a Telnet peer's 0xFF, line noise) come one every few hundred
+    // bytes: the run up to one is found by its high bit alone, without the full check.
+    const unsigned char* bad = skip_run(p, end);
+    if (bad != end && classify_utf8(bad, end) > 0) bad = scan_valid(bad, end);
     out.append(reinterpret_cast<const char*>(p), bad - p);
     if (bad == end) return end;
     const int n = classify_utf8(bad, end);
