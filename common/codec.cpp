@@ -226,16 +226,6 @@ __attribute__((target("avx2"))) const unsigned char* skip_valid_avx2(const unsig
   return p;
 }
 
-__attribute__((target("avx2"))) const unsigned char* skip_ascii_avx2(const unsigned char* p,
-                                                                     const unsigned char* end) {
-  for (; end - p >= 32; p += 32) {
-    const auto high = static_cast<unsigned>(
-        _mm256_movemask_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
-    if (high != 0) return p + std::countr_zero(high);
-  }
-  return skip_ascii(p, end);
-}
-
 using SkipValid = const unsigned char* (*)(const unsigned char*, const unsigned char*);
 
 bool has_avx2() {
@@ -247,20 +237,12 @@ SkipValid vector_skip_valid() {
   return has_avx2() ? skip_valid_avx2 : nullptr;
 }
 
-SkipValid fastest_skip_ascii() {
-  return has_avx2() ? skip_ascii_avx2 : skip_ascii;
-}
-
 #else
 
 using SkipValid = const unsigned char* (*)(const unsigned char*, const unsigned char*);
 
 SkipValid vector_skip_valid() {
   return nullptr;
-}
-
-SkipValid fastest_skip_ascii() {
-  return skip_ascii;
 }
 
 #endif
@@ -312,16 +294,102 @@ const unsigned char* scan_valid(const unsigned char* p, const unsigned char* end
   return end;
 }
 
+// Writes into a string grown ahead of the writer, so that short runs and replacements are stored
+// without the string's own bookkeeping for each; the string is cut to what was written at the end.
+class Appender {
+ public:
+  Appender(std::string& out, std::size_t expected) : out_(out), used_(out.size()) {
+    out_.resize(used_ + expected + kSlack);
+  }
+  Appender(const Appender&) = delete;
+  Appender& operator=(const Appender&) = delete;
+  ~Appender() { out_.resize(used_); }
+
+  // Room for n more bytes at the returned place.
+  char* room(std::size_t n) {
+    if (out_.size() - used_ < n) out_.resize(std::max(used_ + n + kSlack, out_.size() * 3 / 2));
+    return out_.data() + used_;
+  }
+  void wrote(std::size_t n) { used_ += n; }
+  void put(const void* bytes, std::size_t n) {
+    std::memcpy(room(n), bytes, n);
+    used_ += n;
+  }
+
+ private:
+  static constexpr std::size_t kSlack = 64;
+  std::string& out_;
+  std::size_t used_;
+};
+
+#if defined(__x86_64__) || defined(__i386__)
+
+// Stray bytes in ASCII text (a Telnet peer's 0xFF, line noise) come one every few hundred bytes:
+// the text is copied 32 bytes at a time while the next byte with its high bit set is looked for,
+// and only a valid character there hands over to the full check. Stops with fewer than 32 bytes
+// left or at an unfinished character; returns where it stopped.
+__attribute__((target("avx2"))) const unsigned char* repair_avx2(const unsigned char* p,
+                                                                 const unsigned char* end,
+                                                                 Appender& out,
+                                                                 std::string_view replacement) {
+  while (end - p >= 32) {
+    const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.room(32)), block);
+    const auto high = static_cast<unsigned>(_mm256_movemask_epi8(block));
+    if (high == 0) {
+      p += 32;
+      out.wrote(32);
+      continue;
+    }
+    const int ascii = std::countr_zero(high);
+    p += ascii;
+    out.wrote(static_cast<std::size_t>(ascii));
+    const int n = classify_utf8(p, end);
+    if (n == 0) return p;
+    if (n < 0) {
+      out.put(replacement.data(), replacement.size());
+      p -= n;
+      continue;
+    }
+    const unsigned char* stop = scan_valid(p, end);
+    out.put(p, static_cast<std::size_t>(stop - p));
+    p = stop;
+  }
+  return p;
+}
+
+using Repair = const unsigned char* (*)(const unsigned char*, const unsigned char*, Appender&,
+                                        std::string_view);
+
+Repair vector_repair() {
+  return has_avx2() ? repair_avx2 : nullptr;
+}
+
+#else
+
+using Repair = const unsigned char* (*)(const unsigned char*, const unsigned char*, Appender&,
+                                        std::string_view);
+
+Repair vector_repair() {
+  return nullptr;
+}
+
+#endif
+
 // Appends [p, end) to `out` with each maximal invalid subsequence replaced by `replacement`.
 // Returns where an unfinished trailing character starts (end when there is none).
 const unsigned char* append_utf8(const unsigned char* p, const unsigned char* end, std::string& out,
                                  std::string_view replacement) {
-  static const SkipValid skip_run = fastest_skip_ascii();
+  static const Repair repair = vector_repair();
+  const unsigned char* bad = scan_valid(p, end);
+  out.append(reinterpret_cast<const char*>(p), bad - p);
+  p = bad;
+  if (repair != nullptr && p != end) {
+    Appender writer(out, static_cast<std::size_t>(end - p));
+    p = repair(p, end, writer, replacement);
+  }
   for (;;) {
-    // Stray bytes in ASCII text (a Telnet peer's 0xFF, line noise) come one every few hundred
-    // bytes: the run up to one is found by its high bit alone, without the full check.
-    const unsigned char* bad = skip_run(p, end);
-    if (bad != end && classify_utf8(bad, end) > 0) bad = scan_valid(bad, end);
+    bad = scan_valid(p, end);
     out.append(reinterpret_cast<const char*>(p), bad - p);
     if (bad == end) return end;
     const int n = classify_utf8(bad, end);

@@ -125,8 +125,24 @@ TEST(CodecUtf8, FaultsAnywhereInLongTextAreFoundAndOnlyThem) {
                              "\xC3\xA9" + std::string(170, 'z');
   const std::pair<std::string, std::string> faults[] = {
       {"\xFF", kFffd}, {"\xE4\xB8", kFffd}, {"\xED\xA0\x80", kFffd + kFffd + kFffd}};
+  // A character cut off by the end of a piece after a fault, at every distance from the fault.
+  for (const std::string ch : {"\xE4\xB8\xAD", "\xF0\x9F\x98\x80"}) {
+    for (size_t run = 0; run < 70; ++run) {
+      for (size_t cut = 1; cut < ch.size(); ++cut) {
+        const std::string head = "\xFF" + std::string(run, 'a');
+        ASSERT_EQ(decode_in_pieces("utf-8", {head + ch.substr(0, cut), ch.substr(cut) + "b"}),
+                  kFffd + std::string(run, 'a') + ch + "b")
+            << "run " << run << " cut " << cut;
+      }
+    }
+  }
   for (const std::string& text : {dense, sparse}) {
     EXPECT_EQ(decode_whole("utf-8", text), text);
+    for (size_t cut = 0; cut <= text.size(); ++cut) {
+      ASSERT_EQ(decode_in_pieces("utf-8", {"\x80" + text.substr(0, cut), text.substr(cut)}),
+                kFffd + text)
+          << "cut at " << cut;
+    }
     for (size_t at = 0; at <= text.size(); ++at) {
       if (at < text.size() && (text[at] & 0xC0) == 0x80) continue;  // inside a character
       for (const auto& [bad, replaced] : faults) {
