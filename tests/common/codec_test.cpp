@@ -155,6 +155,72 @@ TEST(CodecUtf8, FaultsAnywhereInLongTextAreFoundAndOnlyThem) {
   }
 }
 
+// Each maximal invalid subpart (a lead byte and the trail bytes that may follow it) is one U+FFFD,
+// the rule Python and the Unicode standard follow; one character at a time.
+std::string reference_utf8(std::string_view in) {
+  std::string out;
+  for (size_t i = 0; i < in.size();) {
+    const auto b = static_cast<unsigned char>(in[i]);
+    size_t trails = 0;
+    unsigned lo = 0x80, hi = 0xBF;
+    if (b < 0x80) {
+      out += in[i++];
+      continue;
+    }
+    if (b >= 0xC2 && b <= 0xDF) trails = 1;
+    if (b >= 0xE0 && b <= 0xEF) trails = 2, lo = b == 0xE0 ? 0xA0 : lo, hi = b == 0xED ? 0x9F : hi;
+    if (b >= 0xF0 && b <= 0xF4) trails = 3, lo = b == 0xF0 ? 0x90 : lo, hi = b == 0xF4 ? 0x8F : hi;
+    size_t n = 1;
+    for (; trails > 0 && n <= trails && i + n < in.size(); ++n, lo = 0x80, hi = 0xBF) {
+      const auto t = static_cast<unsigned char>(in[i + n]);
+      if (t < lo || t > hi) break;
+    }
+    out += trails > 0 && n == trails + 1 ? std::string(in.substr(i, n)) : kFffd;
+    i += n;
+  }
+  return out;
+}
+
+// Mostly ASCII with runs long enough for the vector loops, stray bytes, whole and broken
+// characters, in random pieces, through both ways the decoder is fed.
+TEST(CodecUtf8, RandomMixturesDecodeAsTheReferenceDoes) {
+  std::mt19937 rng(20261210);
+  const std::string characters[] = {"\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80", "\xED\x9F\xBF"};
+  for (int round = 0; round < 3000; ++round) {
+    std::string bytes;
+    while (bytes.size() < rng() % 400) {
+      switch (rng() % 4) {
+        case 0:
+          bytes += std::string(rng() % 80, static_cast<char>('a' + rng() % 26));
+          break;
+        case 1:
+          bytes += static_cast<char>(0x80 + rng() % 0x80);
+          break;
+        case 2:
+          bytes += characters[rng() % std::size(characters)];
+          break;
+        default: {
+          const std::string& c = characters[rng() % std::size(characters)];
+          bytes += c.substr(0, 1 + rng() % (c.size() - 1));
+        }
+      }
+    }
+    std::vector<std::string> pieces;
+    for (size_t at = 0; at < bytes.size();) {
+      const size_t n = std::min<size_t>(rng() % 120, bytes.size() - at);
+      pieces.push_back(bytes.substr(at, n));
+      at += n;
+    }
+    pieces.push_back("\n");
+    const std::string expected = reference_utf8(bytes + "\n");
+    ASSERT_EQ(decode_in_pieces("utf-8", pieces), expected) << testing::PrintToString(bytes);
+    const auto decoder = Decoder::create("utf-8");
+    std::string owned;
+    for (std::string piece : pieces) owned += decoder->decode_owned(piece);
+    ASSERT_EQ(owned, expected) << testing::PrintToString(bytes);
+  }
+}
+
 TEST(CodecLegacy, SamplesMatchPythonBothWaysInAnyPieces) {
   const struct {
     const char* name;
