@@ -424,14 +424,7 @@ void append_code_point(char32_t c, std::string& out) {
   out.append(buf, n);
 }
 
-// Base of our decoders: decode_whole needs to flush, which the public interface does not offer.
-class FlushingDecoder : public Decoder {
- public:
-  using Decoder::decode;
-  virtual void finish(std::string& out) = 0;
-};
-
-class Utf8Decoder final : public FlushingDecoder {
+class Utf8Decoder final : public Decoder {
  public:
   using Decoder::decode;
 
@@ -546,7 +539,7 @@ Converter open_converter(const Codec& codec) {
 // ICU takes int32_t lengths; bigger inputs go in slices.
 constexpr size_t kMaxSlice = size_t{1} << 30;
 
-class IcuDecoder final : public FlushingDecoder {
+class IcuDecoder final : public Decoder {
  public:
   using Decoder::decode;
 
@@ -609,12 +602,6 @@ class IcuDecoder final : public FlushingDecoder {
   char16_t lead_ = 0;
   std::array<UChar, 2048> units_;
 };
-
-std::unique_ptr<FlushingDecoder> make_decoder(std::string_view name) {
-  const Codec& codec = codec_for(name);
-  if (codec.icu == nullptr) return std::make_unique<Utf8Decoder>();
-  return std::make_unique<IcuDecoder>(codec);
-}
 
 // UTF-16 for ICU. What must come out as "?" is turned into '?' here already: every table we use
 // encodes it as 0x3F.
@@ -680,11 +667,13 @@ bool is_known_encoding(std::string_view name) noexcept {
 }
 
 std::unique_ptr<Decoder> Decoder::create(std::string_view name) {
-  return make_decoder(name);
+  const Codec& codec = codec_for(name);
+  if (codec.icu == nullptr) return std::make_unique<Utf8Decoder>();
+  return std::make_unique<IcuDecoder>(codec);
 }
 
 std::string decode_whole(std::string_view name, std::string_view bytes) {
-  const std::unique_ptr<FlushingDecoder> decoder = make_decoder(name);
+  const std::unique_ptr<Decoder> decoder = Decoder::create(name);
   std::string out;
   out.reserve(bytes.size());
   decoder->decode(bytes, out);

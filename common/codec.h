@@ -41,6 +41,10 @@ class Decoder {
   // The same, but a codec may take over `bytes` as the text itself (then `bytes` is left empty);
   // when it throws, `bytes` is untouched.
   virtual std::string decode_owned(std::string& bytes) { return decode(bytes); }
+
+  // Ends the stream: a character its last bytes left unfinished becomes U+FFFD in `out`, and the
+  // decoder starts afresh. Throws std::runtime_error only when the codec itself fails.
+  virtual void finish(std::string& out) = 0;
 };
 
 // Decodes `bytes` in one piece, replacing malformed input; a trailing incomplete character becomes

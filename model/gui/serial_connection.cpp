@@ -178,6 +178,13 @@ bool SerialConnection::install(const std::shared_ptr<SerialPortLine>& port) {
 void SerialConnection::drop_port(const std::shared_ptr<SerialPortLine>& port) noexcept {
   if (const TabPtr tab = tab_.lock()) {
     tab->alive.store(false);
+    if (const auto app = app_.lock()) {
+      try {
+        app->finish_stream(*tab);
+      } catch (...) {
+        // Out of memory for a replacement character: the port is given up all the same.
+      }
+    }
     if (const auto log = VeltaroApp::tab_log(*tab)) {
       try {
         log->ended();

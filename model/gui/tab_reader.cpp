@@ -85,10 +85,25 @@ void VeltaroApp::_reader_loop(const std::string& tab_id) {
   } catch (const std::exception&) {
     // A failed receive ends the connection like the peer closing it; the end line says so.
   }
+  finish_stream(*tab);
   if (log) log->ended();
   mark_ended(*tab);
   _push_info(tab_id, "─── 連線已結束 ───", false);
   if (connection) connection->close();
+}
+
+void VeltaroApp::finish_stream(Tab& tab) {
+  std::string encoding;
+  const auto decoder = tab_decoder(tab, encoding);
+  std::string tail;
+  try {
+    decoder->finish(tail);
+  } catch (const std::exception&) {
+    return;  // a codec that fails on its last bytes has nothing sound left to show
+  }
+  if (tail.empty()) return;
+  if (const auto log = tab_log(tab); log && !log->raw()) log->output(tail, LogClock::now());
+  push_output(tab, std::move(tail));
 }
 
 }  // namespace veltaro::gui

@@ -170,6 +170,9 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   // The reader thread of every tab: the connection's bytes, decoded, into the output pipeline
   // until the connection ends; then the end line, and the connection closed.
   void _reader_loop(const std::string& tab_id);
+  // Where the tab's byte stream ends (the connection's end, a serial port pulled out): a character
+  // its last bytes left unfinished is shown and logged as U+FFFD instead of being lost.
+  void finish_stream(Tab& tab);
 
   // --- session logs ---
   // Opens the log the tab's session asks for; a log that cannot be opened is one error line.

@@ -115,6 +115,23 @@ TEST(CodecUtf8, MalformedInputIsReplacedAsPythonDoes) {
   EXPECT_EQ(decode_whole("utf-8", "a\xF0\x9F\x98"), "a" + kFffd);
 }
 
+// The end of a stream shows what it cut short, and what comes after starts afresh.
+TEST(CodecFinish, HeldBytesBecomeOneReplacementAndDoNotJoinLaterOnes) {
+  const struct {
+    const char* name;
+    std::string cut, whole, text;
+  } cases[] = {{"utf-8", "\xE4\xB8", "\xE4\xB8\xAD", "\xE4\xB8\xAD"},
+               {"big5", "\xA4", "\xA4\xA4", "\xE4\xB8\xAD"}};
+  for (const auto& c : cases) {
+    const auto decoder = Decoder::create(c.name);
+    std::string out = decoder->decode("a" + c.cut);
+    decoder->finish(out);
+    out += decoder->decode(c.whole);
+    decoder->finish(out);
+    EXPECT_EQ(out, "a" + kFffd + c.text) << c.name;
+  }
+}
+
 // Long valid text takes the vector paths; a fault put at every offset crosses all their block
 // edges, in text dense with multi-byte characters and in long ASCII runs around a few of them.
 // Text after a first fault is searched another way, so each case is also checked behind one.

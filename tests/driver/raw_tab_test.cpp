@@ -161,6 +161,19 @@ TEST_F(RawTabTest, TabEncodingSwitchAppliesToOutputAndInput) {
   EXPECT_EQ(t.peer->read_until_contains("x").data, "\xA4\xA4?x");
 }
 
+// A character the peer's close cut short is shown as U+FFFD, before the end line; in Big5 too.
+TEST_F(RawTabTest, CharacterCutShortByTheCloseIsShownAsReplacement) {
+  start();
+  TcpListener listener;
+  for (const auto& [encoding, cut] : {std::pair{"UTF-8", "\xE4\xB8"}, std::pair{"Big5", "\xA4"}}) {
+    RawTab t = open_raw(listener, {{"line_code_page", encoding}});
+    t.peer->send(std::string("#END") + cut);
+    t.peer->close();
+    ASSERT_TRUE(saw_info(t.tab, kConnectionEnded, false)) << encoding;
+    EXPECT_EQ(drain_to_end(t.tab), "#END\xEF\xBF\xBD") << encoding;
+  }
+}
+
 // Resident memory of a process in KiB, from /proc; 0 when it cannot be read.
 long resident_kib(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
