@@ -172,6 +172,19 @@ TEST(CodecUtf8, FaultsAnywhereInLongTextAreFoundAndOnlyThem) {
   }
 }
 
+// `bytes` cut into pieces shorter than `limit` (empty ones too), then a line end that lets the
+// decoder give up any character the last piece left unfinished.
+std::vector<std::string> random_pieces(const std::string& bytes, size_t limit, std::mt19937& rng) {
+  std::vector<std::string> pieces;
+  for (size_t at = 0; at < bytes.size();) {
+    const size_t n = std::min<size_t>(rng() % limit, bytes.size() - at);
+    pieces.push_back(bytes.substr(at, n));
+    at += n;
+  }
+  pieces.push_back("\n");
+  return pieces;
+}
+
 // Each maximal invalid subpart (a lead byte and the trail bytes that may follow it) is one U+FFFD,
 // the rule Python and the Unicode standard follow; one character at a time.
 std::string reference_utf8(std::string_view in) {
@@ -222,13 +235,7 @@ TEST(CodecUtf8, RandomMixturesDecodeAsTheReferenceDoes) {
         }
       }
     }
-    std::vector<std::string> pieces;
-    for (size_t at = 0; at < bytes.size();) {
-      const size_t n = std::min<size_t>(rng() % 120, bytes.size() - at);
-      pieces.push_back(bytes.substr(at, n));
-      at += n;
-    }
-    pieces.push_back("\n");
+    const std::vector<std::string> pieces = random_pieces(bytes, 120, rng);
     const std::string expected = reference_utf8(bytes + "\n");
     ASSERT_EQ(decode_in_pieces("utf-8", pieces), expected) << testing::PrintToString(bytes);
     const auto decoder = Decoder::create("utf-8");
@@ -318,14 +325,7 @@ TEST(CodecFuzz, RandomBytesInRandomPiecesAgreeWithWholeAndStayValid) {
       std::string bytes(rng() % 64, '\0');
       for (char& b : bytes)
         b = static_cast<char>(rng() % 3 == 0 ? rng() % 0x80 : 0x80 + rng() % 0x80);
-      std::vector<std::string> pieces;
-      for (size_t at = 0; at < bytes.size();) {
-        const size_t n = std::min<size_t>(rng() % 6, bytes.size() - at);
-        pieces.push_back(bytes.substr(at, n));
-        at += n;
-      }
-      pieces.push_back("\n");
-      const std::string out = decode_in_pieces(name, pieces);
+      const std::string out = decode_in_pieces(name, random_pieces(bytes, 6, rng));
       ASSERT_TRUE(is_valid_utf8(out)) << name;
       ASSERT_EQ(out, decode_whole(name, bytes + "\n")) << name;
       ASSERT_NO_THROW(encode(name, bytes)) << name;
