@@ -322,6 +322,9 @@ class Appender {
   std::size_t used_;
 };
 
+using Repair = const unsigned char* (*)(const unsigned char*, const unsigned char*, Appender&,
+                                        std::string_view);
+
 #if defined(__x86_64__) || defined(__i386__)
 
 // Stray bytes in ASCII text (a Telnet peer's 0xFF, line noise) come one every few hundred bytes:
@@ -358,17 +361,11 @@ __attribute__((target("avx2"))) const unsigned char* repair_avx2(const unsigned 
   return p;
 }
 
-using Repair = const unsigned char* (*)(const unsigned char*, const unsigned char*, Appender&,
-                                        std::string_view);
-
 Repair vector_repair() {
   return has_avx2() ? repair_avx2 : nullptr;
 }
 
 #else
-
-using Repair = const unsigned char* (*)(const unsigned char*, const unsigned char*, Appender&,
-                                        std::string_view);
 
 Repair vector_repair() {
   return nullptr;
