@@ -1,9 +1,18 @@
-// A test the vector loops over UTF-8 text share (x86, AVX2).
+// What the vector loops over UTF-8 text share (x86, AVX2).
 #pragma once
 
 #include <immintrin.h>
 
 namespace veltaro::common {
+
+// Whether this processor runs the AVX2 loops; each of them falls back to plain code otherwise.
+inline bool has_avx2() {
+  static const bool yes = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return yes;
+}
 
 // Whether the 128 bytes from `p` are all ASCII, four 32-byte blocks with one test: plain ASCII is
 // the bulk of most terminal output.

@@ -228,11 +228,6 @@ __attribute__((target("avx2"))) const unsigned char* skip_valid_avx2(const unsig
 
 using SkipValid = const unsigned char* (*)(const unsigned char*, const unsigned char*);
 
-bool has_avx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
-}
-
 SkipValid vector_skip_valid() {
   return has_avx2() ? skip_valid_avx2 : nullptr;
 }
@@ -448,19 +443,28 @@ class Utf8Decoder final : public Decoder {
       p += std::abs(n) - static_cast<int>(held_);  // the held bytes were a valid prefix
       held_ = 0;
     }
-    const unsigned char* rest = append_utf8(p, end, out, kReplacement);
-    held_ = static_cast<size_t>(end - rest);
-    std::copy(rest, end, pending_.begin());
+    hold(append_utf8(p, end, out, kReplacement), end);
   }
 
   std::string decode_owned(std::string& bytes) override {
-    // Well-formed input with nothing held back, the common case, is already the text.
+    if (held_ > 0) {
+      std::string out = with_room(bytes.size());
+      decode(bytes, out);
+      return out;
+    }
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    if (held_ == 0 && scan_valid(p, p + bytes.size()) == p + bytes.size()) return std::move(bytes);
-    // Room for the text and a few replacements, each of which may be longer than its bytes.
-    std::string out;
-    out.reserve(bytes.size() + bytes.size() / 8 + 16);
-    decode(bytes, out);
+    const auto* const end = p + bytes.size();
+    const unsigned char* stop = scan_valid(p, end);
+    // Well-formed input, the common case, is already the text; so is input that only ends inside
+    // a character, as a read of Chinese text often does, once that character's bytes are held.
+    if (stop == end || classify_utf8(stop, end) == 0) {
+      hold(stop, end);
+      bytes.resize(static_cast<size_t>(stop - p));
+      return std::move(bytes);
+    }
+    std::string out = with_room(bytes.size());
+    out.append(reinterpret_cast<const char*>(p), static_cast<size_t>(stop - p));
+    hold(append_utf8(stop, end, out, kReplacement), end);
     return out;
   }
 
@@ -470,6 +474,20 @@ class Utf8Decoder final : public Decoder {
   }
 
  private:
+  // Room for the text of `n` bytes and a few replacements, each of which may be longer than its
+  // bytes.
+  static std::string with_room(size_t n) {
+    std::string out;
+    out.reserve(n + n / 8 + 16);
+    return out;
+  }
+
+  // Keeps [rest, end), the start of a character, for the next call.
+  void hold(const unsigned char* rest, const unsigned char* end) {
+    held_ = static_cast<size_t>(end - rest);
+    std::copy(rest, end, pending_.begin());
+  }
+
   std::array<unsigned char, 4> pending_{};
   size_t held_ = 0;
 };

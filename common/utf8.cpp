@@ -37,11 +37,6 @@ __attribute__((target("avx2"))) std::size_t continuation_bytes_avx2(const char* 
   return total;
 }
 
-bool has_avx2() {
-  static const bool yes = __builtin_cpu_supports("avx2");
-  return yes;
-}
-
 }  // namespace
 
 CharCount count_chars(std::string_view utf8) noexcept {
