@@ -1,6 +1,7 @@
 #include "tcp_socket.h"
 
 #include "deadline.h"
+#include "receive_buffer.h"
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -14,7 +15,6 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
-#include <vector>
 
 namespace veltaro::common {
 
@@ -113,9 +113,9 @@ int TcpSocket::release() noexcept {
 std::string TcpSocket::recv(std::size_t max_bytes) {
   // Received into a buffer that stays warm in the cache and copied out at the size that came: a
   // string sized for the largest read would be zeroed first and mostly hold air after a short one.
-  thread_local std::vector<char> scratch;
-  if (scratch.size() < max_bytes) scratch.resize(max_bytes);
-  return std::string(scratch.data(), recv_into(scratch.data(), max_bytes));
+  thread_local ReceiveBuffer scratch;
+  char* const buf = scratch.room(max_bytes);
+  return std::string(buf, recv_into(buf, max_bytes));
 }
 
 std::size_t TcpSocket::recv_into(char* buf, std::size_t size) {

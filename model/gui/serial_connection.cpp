@@ -7,6 +7,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -23,6 +24,10 @@ constexpr auto kErrorPause = 100ms;
 constexpr auto kIdlePause = 20ms;
 constexpr auto kReopenStep = 100ms;
 constexpr int kReopenSteps = 20;  // 2 s between reopen attempts
+// Each read is received into a string of the size asked for: a serial line brings a few hundred
+// kilobytes a second at most, and a buffer sized for a network burst would be zeroed for every
+// byte that trickles in.
+constexpr std::size_t kLargestRead = std::size_t{64} << 10;
 
 void serial_log(const std::string& text) {
   common::diag("[serial]", text);
@@ -92,7 +97,7 @@ std::optional<std::string> SerialConnection::poll(VeltaroApp& app, SerialPortLin
   while (!ended(app) && port.is_open()) {
     std::string data;
     try {
-      data = port.read(max_bytes);
+      data = port.read(std::min(max_bytes, kLargestRead));
     } catch (const std::exception& e) {
       ++consecutive_errors;
       serial_log("read err #" + std::to_string(consecutive_errors) + ": " + e.what());

@@ -22,7 +22,7 @@ constexpr std::size_t kSendPiece = std::size_t{1} << 20;
 // Undrained text is held at this many characters (one byte each in this ASCII stream), past it by
 // at most one received chunk.
 constexpr std::size_t kLimit = 2'000'000;
-constexpr std::size_t kOneChunk = std::size_t{64} << 10;
+constexpr std::size_t kOneChunk = std::size_t{256} << 10;
 constexpr Ms kSlowPhase{3'000};
 constexpr Ms kSlowInterval{50};
 constexpr Ms kLongPoll{1'000};

@@ -79,7 +79,7 @@ TEST_F(Ssh1TabTest, OutputBeyondTheBufferLimitWaitsForTheSlowPageAndArrivesWhole
   // The tab's limit of undrained text (ASCII here, so characters are bytes), which a reader may
   // overshoot by the one read it had in hand, and a stream two and a half times that long.
   constexpr std::size_t kBufferLimit = 2'000'000;
-  constexpr std::size_t kOneRead = 64 << 10;
+  constexpr std::size_t kOneRead = 256 << 10;
   constexpr unsigned long kLines = 500'000;
   constexpr std::size_t kStreamBytes = kLines * kLineBytes;
   // Long enough for the limit to be reached on a loaded sanitized build (about 0.6 MB/s).

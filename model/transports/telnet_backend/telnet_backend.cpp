@@ -142,11 +142,11 @@ std::string TelnetBackend::recv(std::size_t max_bytes) {
     }
     const auto sock = socket();
     if (!sock) return {};
-    if (wire_.size() < max_bytes) wire_.resize(max_bytes);
-    const std::size_t n = sock->recv_into(wire_.data(), max_bytes);
+    char* const wire = wire_.room(max_bytes);
+    const std::size_t n = sock->recv_into(wire, max_bytes);
     if (n == 0) return {};
-    const std::size_t data = process(*sock, wire_.data(), n);
-    if (data > 0) return wire_.substr(0, data);
+    const std::size_t data = process(*sock, wire, n);
+    if (data > 0) return std::string(wire, data);
   }
 }
 

@@ -2,6 +2,7 @@
 // may block in recv while others send, resize and close; close wakes the blocked recv.
 #pragma once
 
+#include "common/receive_buffer.h"
 #include "common/tcp_socket.h"
 #include "model/transports/telnet_backend/telnet_options.h"
 #include "model/transports/telnet_backend/telnet_protocol.h"
@@ -52,9 +53,9 @@ class TelnetBackend final : public transport::Transport {
   bool closed_ = false;
   std::string pending_;  // terminal data that arrived while connect() negotiated
   // Where recv reads the wire and turns it into data in place, kept between calls: the data is
-  // copied out of it anyway, so a fresh buffer per read would only cost an allocation and its
-  // clearing. Used by the one reader only.
-  std::string wire_;
+  // copied out of it anyway, so a fresh buffer per read would only cost an allocation. Used by
+  // the one reader only.
+  common::ReceiveBuffer wire_;
 
   // Held from the moment the protocol produced bytes until they are written, so that what the
   // server sees follows the protocol's order (a NAWS after a resize is never overtaken by an older
