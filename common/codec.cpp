@@ -293,8 +293,11 @@ const unsigned char* scan_valid(const unsigned char* p, const unsigned char* end
 // without the string's own bookkeeping for each; the string is cut to what was written at the end.
 class Appender {
  public:
+  // All the capacity the caller reserved is room: replacements are longer than the bytes they stand
+  // for, and growing past the capacity would copy everything written so far into a string twice
+  // the size.
   Appender(std::string& out, std::size_t expected) : out_(out), used_(out.size()) {
-    out_.resize(used_ + expected + kSlack);
+    out_.resize(std::max(used_ + expected + kSlack, out_.capacity()));
   }
   Appender(const Appender&) = delete;
   Appender& operator=(const Appender&) = delete;

@@ -1,5 +1,6 @@
-// A reader's reusable receive buffer. Its memory is left as the allocator gives it: a buffer
-// sized for a fast peer's largest read costs an idle connection only the pages that reads reach.
+// A reader's reusable receive buffer. It is not cleared when made: a buffer sized for a fast
+// peer's largest read is written only as far as reads bring data, so an idle connection's buffer
+// costs no more than the pages its reads reached.
 #pragma once
 
 #include <cstddef>
