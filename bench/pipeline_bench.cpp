@@ -84,18 +84,20 @@ void BM_Memcpy(benchmark::State& state, Text kind) {
 }
 
 // A slow peer's read and the tab's largest.
-#define CHUNKS Arg(4 << 10)->Arg(256 << 10)
+void chunk_sizes(benchmark::internal::Benchmark* b) {
+  b->Arg(4 << 10)->Arg(256 << 10);
+}
 
-BENCHMARK_CAPTURE(BM_Memcpy, ascii, Text::ascii)->CHUNKS;
-BENCHMARK_CAPTURE(BM_Pipeline, ascii_plain, Text::ascii, false)->CHUNKS;
-BENCHMARK_CAPTURE(BM_Pipeline, ascii_lfhascr, Text::ascii, true)->CHUNKS;
-BENCHMARK_CAPTURE(BM_Pipeline, ascii_stray_bytes, Text::ascii_stray, false)->CHUNKS;
-BENCHMARK_CAPTURE(BM_Memcpy, utf8_chinese, Text::utf8)->CHUNKS;
-BENCHMARK_CAPTURE(BM_Pipeline, utf8_chinese_plain, Text::utf8, false)->CHUNKS;
-BENCHMARK_CAPTURE(BM_Pipeline, utf8_chinese_lfhascr, Text::utf8, true)->CHUNKS;
-BENCHMARK_CAPTURE(BM_Memcpy, big5_chinese, Text::big5)->CHUNKS;
-BENCHMARK_CAPTURE(BM_Pipeline, big5_chinese_plain, Text::big5, false)->CHUNKS;
-BENCHMARK_CAPTURE(BM_Pipeline, big5_chinese_lfhascr, Text::big5, true)->CHUNKS;
+BENCHMARK_CAPTURE(BM_Memcpy, ascii, Text::ascii)->Apply(chunk_sizes);
+BENCHMARK_CAPTURE(BM_Pipeline, ascii_plain, Text::ascii, false)->Apply(chunk_sizes);
+BENCHMARK_CAPTURE(BM_Pipeline, ascii_lfhascr, Text::ascii, true)->Apply(chunk_sizes);
+BENCHMARK_CAPTURE(BM_Pipeline, ascii_stray_bytes, Text::ascii_stray, false)->Apply(chunk_sizes);
+BENCHMARK_CAPTURE(BM_Memcpy, utf8_chinese, Text::utf8)->Apply(chunk_sizes);
+BENCHMARK_CAPTURE(BM_Pipeline, utf8_chinese_plain, Text::utf8, false)->Apply(chunk_sizes);
+BENCHMARK_CAPTURE(BM_Pipeline, utf8_chinese_lfhascr, Text::utf8, true)->Apply(chunk_sizes);
+BENCHMARK_CAPTURE(BM_Memcpy, big5_chinese, Text::big5)->Apply(chunk_sizes);
+BENCHMARK_CAPTURE(BM_Pipeline, big5_chinese_plain, Text::big5, false)->Apply(chunk_sizes);
+BENCHMARK_CAPTURE(BM_Pipeline, big5_chinese_lfhascr, Text::big5, true)->Apply(chunk_sizes);
 
 }  // namespace
 }  // namespace veltaro::bench
