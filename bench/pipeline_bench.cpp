@@ -55,13 +55,16 @@ void BM_Pipeline(benchmark::State& state, Text kind, bool translate) {
   const auto chunk = static_cast<std::size_t>(state.range(0));
   const std::string text = sample(kind);
   auto app = app_with_tab(translate);
+  const gui::TabPtr tab = app->tabs.at("bench");
   auto decoder = common::Decoder::create(encoding_of(kind));
   std::size_t offset = 0;
   for (auto _ : state) {
     if (offset + chunk > text.size()) offset = 0;
     // A fresh string per chunk, as the transport hands the tab's reader one.
     std::string bytes(std::string_view(text).substr(offset, chunk));
-    app->_push_to_term("bench", decoder->decode_owned(bytes));
+    common::CharCount chars;
+    std::string decoded = decoder->decode_owned(bytes, chars);
+    app->push_output(*tab, std::move(decoded), chars);
     benchmark::DoNotOptimize(app->drain_terminal("bench"));
     offset += chunk;
   }

@@ -171,9 +171,11 @@ __attribute__((target("avx2"))) __m256i table(const unsigned char* t) {
   return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(t)));
 }
 
-// Returns where the well-formed, complete characters from p on end, 32-byte blocks at a time.
+// Returns where the well-formed, complete characters from p on end, 32-byte blocks at a time, and
+// adds the continuation bytes among them to `continuation`.
 __attribute__((target("avx2"))) const unsigned char* skip_valid_avx2(const unsigned char* p,
-                                                                     const unsigned char* end) {
+                                                                     const unsigned char* end,
+                                                                     std::size_t& continuation) {
   const __m256i byte1_high = table(kByte1High), byte1_low = table(kByte1Low);
   const __m256i byte2_high = table(kByte2High), nibble = _mm256_set1_epi8(0x0F);
   const __m256i tail_limit = _mm256_load_si256(reinterpret_cast<const __m256i*>(kTailLimit));
@@ -211,22 +213,30 @@ __attribute__((target("avx2"))) const unsigned char* skip_valid_avx2(const unsig
         return p + std::countr_zero(static_cast<unsigned>(_mm256_movemask_epi8(in)));
       break;
     }
+    // Continuation bytes (10xxxxxx) are the signed bytes below -64.
+    continuation += static_cast<std::size_t>(std::popcount(
+        static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(_mm256_set1_epi8(-64), in)))));
     prev = in;
     prev_unfinished = _mm256_subs_epu8(in, tail_limit);
   }
-  // A character that starts in the last checked block may be broken by the next one.
+  // A character that starts in the last checked block may be broken by the next one: its lead
+  // byte and the continuation bytes behind it are handed back.
   for (int back = 1; back <= 3 && p - back >= start; ++back) {
     const unsigned b = p[-back];
     if (b < 0x80) break;
     if (b >= 0xC0) {
-      if ((b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2) > back) p -= back;
+      if ((b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2) > back) {
+        p -= back;
+        continuation -= static_cast<std::size_t>(back - 1);
+      }
       break;
     }
   }
   return p;
 }
 
-using SkipValid = const unsigned char* (*)(const unsigned char*, const unsigned char*);
+using SkipValid = const unsigned char* (*)(const unsigned char*, const unsigned char*,
+                                           std::size_t&);
 
 SkipValid vector_skip_valid() {
   return has_avx2() ? skip_valid_avx2 : nullptr;
@@ -234,7 +244,8 @@ SkipValid vector_skip_valid() {
 
 #else
 
-using SkipValid = const unsigned char* (*)(const unsigned char*, const unsigned char*);
+using SkipValid = const unsigned char* (*)(const unsigned char*, const unsigned char*,
+                                           std::size_t&);
 
 SkipValid vector_skip_valid() {
   return nullptr;
@@ -243,15 +254,17 @@ SkipValid vector_skip_valid() {
 #endif
 
 // Where the well-formed UTF-8 starting at p ends: at `end`, at a malformed byte, or at an
-// unfinished trailing character.
-const unsigned char* scan_valid(const unsigned char* p, const unsigned char* end) {
+// unfinished trailing character. The continuation bytes before that point are added to
+// `continuation`.
+const unsigned char* scan_valid(const unsigned char* p, const unsigned char* end,
+                                std::size_t& continuation) {
   static const SkipValid skip_valid = vector_skip_valid();
   while (p < end) {
     const unsigned char* limit = end;
     if (skip_valid != nullptr) {
       // The vector loop stops short of anything wrong; what it leaves, the scalar loop takes
       // on for a while before handing back, so that bad input does not bounce between the two.
-      p = skip_valid(p, end);
+      p = skip_valid(p, end, continuation);
       limit = p + std::min<ptrdiff_t>(end - p, 64);
     }
     // Well-formed characters are recognised without classify_utf8, which only sorts out what
@@ -266,12 +279,14 @@ const unsigned char* scan_valid(const unsigned char* p, const unsigned char* end
       }
       if (b0 >= 0xC2 && b0 < 0xE0 && left >= 2 && is_trail(p[1])) {
         p += 2;
+        continuation += 1;
         continue;
       }
       if (b0 >= 0xE0 && b0 < 0xF0 && left >= 3 && is_trail(p[1]) && is_trail(p[2])) {
         const unsigned c = ((b0 & 0x0F) << 12) | ((p[1] & 0x3Fu) << 6);
         if (c >= 0x800 && (c & 0xF800) != 0xD800) {
           p += 3;
+          continuation += 2;
           continue;
         }
       }
@@ -280,6 +295,7 @@ const unsigned char* scan_valid(const unsigned char* p, const unsigned char* end
         const unsigned c = ((b0 & 0x07) << 18) | ((p[1] & 0x3Fu) << 12);
         if (c >= 0x10000 && c <= 0x10FFFF) {
           p += 4;
+          continuation += 3;
           continue;
         }
       }
@@ -287,6 +303,11 @@ const unsigned char* scan_valid(const unsigned char* p, const unsigned char* end
     }
   }
   return end;
+}
+
+const unsigned char* scan_valid(const unsigned char* p, const unsigned char* end) {
+  std::size_t uncounted = 0;
+  return scan_valid(p, end, uncounted);
 }
 
 // Writes into a string grown ahead of the writer, so that short runs and replacements are stored
@@ -449,25 +470,30 @@ class Utf8Decoder final : public Decoder {
     hold(append_utf8(p, end, out, kReplacement), end);
   }
 
-  std::string decode_owned(std::string& bytes) override {
+  std::string decode_owned(std::string& bytes, CharCount& chars) override {
     if (held_ > 0) {
       std::string out = with_room(bytes.size());
       decode(bytes, out);
+      chars = count_chars(out);
       return out;
     }
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* const end = p + bytes.size();
-    const unsigned char* stop = scan_valid(p, end);
+    std::size_t continuation = 0;
+    const unsigned char* stop = scan_valid(p, end, continuation);
+    const auto valid = static_cast<size_t>(stop - p);
+    chars = CharCount{valid - continuation};
     // Well-formed input, the common case, is already the text; so is input that only ends inside
     // a character, as a read of Chinese text often does, once that character's bytes are held.
     if (stop == end || classify_utf8(stop, end) == 0) {
       hold(stop, end);
-      bytes.resize(static_cast<size_t>(stop - p));
+      bytes.resize(valid);
       return std::move(bytes);
     }
     std::string out = with_room(bytes.size());
-    out.append(reinterpret_cast<const char*>(p), static_cast<size_t>(stop - p));
+    out.append(reinterpret_cast<const char*>(p), valid);
     hold(append_utf8(stop, end, out, kReplacement), end);
+    chars += count_chars(std::string_view(out).substr(valid));
     return out;
   }
 
@@ -682,6 +708,12 @@ UnknownEncoding::UnknownEncoding(std::string_view name)
 
 bool is_known_encoding(std::string_view name) noexcept {
   return codec_names::find(name) != nullptr;
+}
+
+std::string Decoder::decode_owned(std::string& bytes, CharCount& chars) {
+  std::string text = decode(bytes);
+  chars = count_chars(text);
+  return text;
 }
 
 std::unique_ptr<Decoder> Decoder::create(std::string_view name) {

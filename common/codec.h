@@ -2,6 +2,8 @@
 // Text inside the program is UTF-8; bytes on the wire are in the tab's encoding.
 #pragma once
 
+#include "common/utf8.h"
+
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -38,9 +40,11 @@ class Decoder {
     return out;
   }
 
-  // The same, but a codec may take over `bytes` as the text itself (then `bytes` is left empty);
-  // when it throws, `bytes` is untouched.
-  virtual std::string decode_owned(std::string& bytes) { return decode(bytes); }
+  // The same, but a codec may take over `bytes` as the text itself (then `bytes` is left empty),
+  // and `chars` is set to the number of characters in the text; when it throws, `bytes` is
+  // untouched. A reader's buffer counts what it holds in characters: a codec that sees every
+  // character on its way counts them then, instead of a second pass over the text.
+  virtual std::string decode_owned(std::string& bytes, CharCount& chars);
 
   // Ends the stream: a character its last bytes left unfinished becomes U+FFFD in `out`, and the
   // decoder starts afresh. Throws std::runtime_error only when the codec itself fails.

@@ -69,10 +69,14 @@ void VeltaroApp::_push_to_term(const std::string& tab_id, std::string text) {
   if (const TabPtr tab = find_tab(tab_id)) push_output(*tab, std::move(text));
 }
 
-bool VeltaroApp::push_output(Tab& tab, std::string text) {
+bool VeltaroApp::push_output(Tab& tab, std::string text, std::optional<common::CharCount> counted) {
   if (text.empty() || !tab.reading.load()) return true;
+  const std::size_t before = text.size();
   std::string translated = _apply_eol_translation(tab, std::move(text));
-  const common::CharCount chars = common::count_chars(translated);
+  // Line-end translation only adds CR and LF, one character per byte.
+  const common::CharCount chars =
+      counted ? common::CharCount{counted->value + translated.size() - before}
+              : common::count_chars(translated);
   fit_to_size(translated);
   std::unique_lock lock(_buf_lock);
   OutputBuffer& buf = tab.buffer;

@@ -19,12 +19,17 @@ std::shared_ptr<common::Decoder> tab_decoder(Tab& tab, std::string& encoding) {
   return tab.decoder;
 }
 
-std::string decode_chunk(Tab& tab, std::string& bytes) {
+// The text of `bytes`, and its character count when the decoder gave one.
+std::string decode_chunk(Tab& tab, std::string& bytes, std::optional<common::CharCount>& chars) {
   std::string encoding;
   const auto decoder = tab_decoder(tab, encoding);
   try {
-    return decoder->decode_owned(bytes);
+    common::CharCount counted;
+    std::string text = decoder->decode_owned(bytes, counted);
+    chars = counted;
+    return text;
   } catch (const std::exception&) {
+    chars.reset();
     return common::decode_whole(encoding, bytes);
   }
 }
@@ -77,10 +82,11 @@ void VeltaroApp::_reader_loop(const std::string& tab_id) {
       if (data.empty()) break;
       // The decoder may take the bytes over, so a raw log gets its copy first.
       if (log_raw) log->output(data, LogClock::now());
-      std::string text = decode_chunk(*tab, data);
+      std::optional<common::CharCount> chars;
+      std::string text = decode_chunk(*tab, data, chars);
       if (log && !log_raw) log->output(text, LogClock::now());
       // A tab closed behind our back: stop here, and let the close below release the peer.
-      if (!push_output(*tab, std::move(text))) break;
+      if (!push_output(*tab, std::move(text), chars)) break;
     }
   } catch (const std::exception&) {
     // A failed receive ends the connection like the peer closing it; the end line says so.

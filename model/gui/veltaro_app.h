@@ -273,8 +273,10 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   // --- output ---
   void _push_to_term(const std::string& tab_id, std::string text);
   // _push_to_term for a tab in hand. A reader whose connection can wait is held here while the
-  // buffer is full; false once the tab is closed (the reader then stops).
-  bool push_output(Tab& tab, std::string text);
+  // buffer is full; false once the tab is closed (the reader then stops). `chars`, when given, is
+  // the number of characters in `text`, as its decoder counted them.
+  bool push_output(Tab& tab, std::string text,
+                   std::optional<common::CharCount> chars = std::nullopt);
   // Returns `text` itself (moved) when neither switch is set.
   std::string _apply_eol_translation(Tab& tab, std::string text);
   void _push_info(const std::string& tab_id, const std::string& message, bool is_error = false);

@@ -73,6 +73,18 @@ TEST_F(OutputPipeline, LimitCountsCharactersNotBytes) {
   EXPECT_EQ(app_->drain_terminal("t").size(), 2 * chinese.size());
 }
 
+TEST_F(OutputPipeline, DecoderCountThroughLineEndTranslationIsTheTextsCount) {
+  const auto tab = add_tab(*app_, "t", Json{{"lfhascr", true}});
+  const std::string text = "中文\n\nab\r\n";
+  ASSERT_TRUE(app_->push_output(*tab, text, common::count_chars(text)));
+  const std::string shown = "中文\r\n\r\nab\r\n";
+  {
+    const std::lock_guard lock(app_->_buf_lock);
+    EXPECT_EQ(tab->buffer.total, common::count_chars(shown));
+  }
+  EXPECT_EQ(app_->drain_terminal("t"), shown);
+}
+
 // A reader pushing into a full buffer, on a thread of its own as the tab's reader thread is.
 class HeldReader {
  public:
