@@ -24,4 +24,10 @@ __attribute__((target("avx2"))) inline bool ascii_128(const void* p) {
   return _mm256_movemask_epi8(any) == 0;
 }
 
+// All ones in the lanes of `v` that hold a continuation byte (10xxxxxx): as signed bytes, those
+// are the ones below -64.
+__attribute__((target("avx2"))) inline __m256i continuation_lanes(__m256i v) {
+  return _mm256_cmpgt_epi8(_mm256_set1_epi8(-64), v);
+}
+
 }  // namespace veltaro::common

@@ -213,9 +213,8 @@ __attribute__((target("avx2"))) const unsigned char* skip_valid_avx2(const unsig
         return p + std::countr_zero(static_cast<unsigned>(_mm256_movemask_epi8(in)));
       break;
     }
-    // Continuation bytes (10xxxxxx) are the signed bytes below -64.
-    continuation += static_cast<std::size_t>(std::popcount(
-        static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(_mm256_set1_epi8(-64), in)))));
+    continuation += static_cast<std::size_t>(
+        std::popcount(static_cast<unsigned>(_mm256_movemask_epi8(continuation_lanes(in)))));
     prev = in;
     prev_unfinished = _mm256_subs_epu8(in, tail_limit);
   }

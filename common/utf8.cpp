@@ -9,11 +9,10 @@ namespace veltaro::common {
 
 namespace {
 
-// Continuation bytes (10xxxxxx) are the signed bytes below -64. Counting them 32 at a time keeps
-// this off the profile of the output pipeline, which counts every chunk it buffers.
+// Counting continuation bytes 32 at a time keeps this off the profile of the output pipeline,
+// which counts every chunk it buffers that its decoder did not count.
 __attribute__((target("avx2"))) std::size_t continuation_bytes_avx2(const char* p, std::size_t n,
                                                                     std::size_t& done) {
-  const __m256i limit = _mm256_set1_epi8(-64);
   std::size_t total = 0;
   std::size_t i = 0;
   while (i + 32 <= n) {
@@ -26,7 +25,7 @@ __attribute__((target("avx2"))) std::size_t continuation_bytes_avx2(const char* 
         continue;
       }
       const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
-      counts = _mm256_sub_epi8(counts, _mm256_cmpgt_epi8(limit, v));
+      counts = _mm256_sub_epi8(counts, continuation_lanes(v));
     }
     const __m256i sums = _mm256_sad_epu8(counts, _mm256_setzero_si256());
     total +=

@@ -19,18 +19,16 @@ std::shared_ptr<common::Decoder> tab_decoder(Tab& tab, std::string& encoding) {
   return tab.decoder;
 }
 
-// The text of `bytes`, and its character count when the decoder gave one.
-std::string decode_chunk(Tab& tab, std::string& bytes, std::optional<common::CharCount>& chars) {
+// The text of `bytes`, and in `chars` its number of characters.
+std::string decode_chunk(Tab& tab, std::string& bytes, common::CharCount& chars) {
   std::string encoding;
   const auto decoder = tab_decoder(tab, encoding);
   try {
-    common::CharCount counted;
-    std::string text = decoder->decode_owned(bytes, counted);
-    chars = counted;
-    return text;
+    return decoder->decode_owned(bytes, chars);
   } catch (const std::exception&) {
-    chars.reset();
-    return common::decode_whole(encoding, bytes);
+    std::string text = common::decode_whole(encoding, bytes);
+    chars = common::count_chars(text);
+    return text;
   }
 }
 
@@ -82,7 +80,7 @@ void VeltaroApp::_reader_loop(const std::string& tab_id) {
       if (data.empty()) break;
       // The decoder may take the bytes over, so a raw log gets its copy first.
       if (log_raw) log->output(data, LogClock::now());
-      std::optional<common::CharCount> chars;
+      common::CharCount chars;
       std::string text = decode_chunk(*tab, data, chars);
       if (log && !log_raw) log->output(text, LogClock::now());
       // A tab closed behind our back: stop here, and let the close below release the peer.
