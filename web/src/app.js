@@ -30,14 +30,9 @@ import { confirmClosingTabs } from './closeConfirm.js';
 import { showStoreNotice } from './storeNotice.js';
 import { installTabOverflow } from './tabOverflow.js';
 import { LogIndicator } from './logIndicator.js';
+import { RuntimePace } from './runtimePace.js';
 
-// Tab and reachability state is asked for every second after it changed, and less and less often
-// (up to the cap) while it stays the same: each ask costs both processes a round trip and a render.
-// Connection events arrive as script calls and hosts going on- or offline end the output watch's
-// wait, and both ask at once, so the quiet pace is only a fallback.
-const RUNTIME_EVERY_MS = 1000;
-const RUNTIME_QUIET_MAX_MS = 30000;
-const RUNTIME_HIDDEN_EVERY_MS = 10000;
+// An announced change is asked for after this pause, so that a burst of events costs one ask.
 const RUNTIME_SOON_MS = 150;
 const FONT_WAIT_MS = 1500;
 const PENDING_LINES_PER_TAB = 50;
@@ -81,8 +76,7 @@ export class App {
     this._runtimeInFlight = false;
     this._runtimeSoon = null;
     this._runtimeFailures = 0;
-    this._runtimeSeen = null; // the last state, as text, to tell whether anything changed
-    this._runtimeUnchanged = 0; // answers in a row that changed nothing
+    this.runtimePace = new RuntimePace();
     this._started = false;
   }
 
@@ -185,9 +179,8 @@ export class App {
 
   async _runtimeLoop() {
     for (;;) {
-      const quiet = Math.min(RUNTIME_EVERY_MS * 2 ** this._runtimeUnchanged, RUNTIME_QUIET_MAX_MS);
-      await new Promise((r) => setTimeout(r, document.hidden ? RUNTIME_HIDDEN_EVERY_MS : quiet));
-      await this.refreshRuntime();
+      await new Promise((r) => setTimeout(r, this.runtimePace.delay(document.hidden)));
+      await this.refreshRuntime({ fallback: true });
     }
   }
 
@@ -199,15 +192,13 @@ export class App {
     }, RUNTIME_SOON_MS);
   }
 
-  async refreshRuntime({ initial = false } = {}) {
+  async refreshRuntime({ initial = false, fallback = false } = {}) {
     if (this._runtimeInFlight) return;
     this._runtimeInFlight = true;
     const epoch = this.epoch;
     try {
       const state = await call('get_runtime_state');
-      const seen = canonicalJson(state);
-      this._runtimeUnchanged = seen === this._runtimeSeen ? this._runtimeUnchanged + 1 : 0;
-      this._runtimeSeen = seen;
+      this.runtimePace.saw(canonicalJson(state), fallback);
       const structural = epoch === this.epoch && this.mutating === 0;
       this.applyRuntimeState(state, { structural, adoptActive: initial });
       this._runtimeFailures = 0;
