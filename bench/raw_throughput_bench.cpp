@@ -15,7 +15,7 @@ namespace {
 constexpr std::size_t kStreamBytes = 200u << 20;
 constexpr std::size_t kWrite = 64u << 10;
 // What each reader asks for at once, the same as a tab's reader.
-constexpr std::size_t kRead = 256u << 10;
+constexpr std::size_t kRead = gui::VeltaroApp::kReadSize;
 
 const std::string& stream_block() {
   static const std::string block = ascii_text(kWrite).substr(0, kWrite);

@@ -16,7 +16,7 @@ constexpr std::size_t kStreamBytes = 200u << 20;
 constexpr std::size_t kWrite = 64u << 10;
 constexpr std::size_t kIacEvery = 256;
 // What each reader asks for at once, the same as a tab's reader.
-constexpr std::size_t kRead = 256u << 10;
+constexpr std::size_t kRead = gui::VeltaroApp::kReadSize;
 
 // Text lines with IAC IAC in place of two characters every kIacEvery bytes.
 const std::string& stream_block() {

@@ -7,10 +7,6 @@ namespace veltaro::gui {
 
 namespace {
 
-// One receive: large enough that a fast peer costs few system calls and chunks, and at most this
-// much past the buffer limit.
-constexpr std::size_t kReadSize = std::size_t{256} << 10;
-
 // The tab's decoder, made for its encoding when it has none yet; the encoding for the fallback.
 std::shared_ptr<common::Decoder> tab_decoder(Tab& tab, std::string& encoding) {
   const std::lock_guard lock(tab.mutex);

@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -112,6 +113,9 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
   bool set_tab_encoding(const std::string& tab_id, const std::string& encoding);
   Json get_tab_reading(const std::string& tab_id);
   Json toggle_tab_reading(const std::string& tab_id);
+  // One receive of a tab's reader: large enough that a fast peer costs few system calls and
+  // chunks, and at most this much past the buffer limit.
+  static constexpr std::size_t kReadSize = std::size_t{256} << 10;
   // The longest a drain_terminal may wait for something to answer.
   static constexpr std::chrono::milliseconds kMaxDrainWait{5000};
   // The page's one wait for all tabs: every change ends it at once, so its length only sets how

@@ -67,7 +67,7 @@ TEST_F(TelnetTabTest, CharactersSplitAcrossSegmentsAndCommandsComeOutWholeThenTh
 TEST_F(TelnetTabTest, SlowlyDrainedStreamArrivesWholeAndInOrder) {
   constexpr std::size_t kStream = 24u << 20;
   constexpr std::size_t kPiece = 1u << 20;
-  constexpr std::size_t kLimit = 2'000'000;    // characters a tab holds undrained
+  constexpr std::size_t kLimit = 2'000'000;     // characters a tab holds undrained
   constexpr std::size_t kReadSize = 256 << 10;  // what one receive may add beyond it
   start();
   TcpListener listener;
