@@ -304,11 +304,6 @@ const unsigned char* scan_valid(const unsigned char* p, const unsigned char* end
   return end;
 }
 
-const unsigned char* scan_valid(const unsigned char* p, const unsigned char* end) {
-  std::size_t uncounted = 0;
-  return scan_valid(p, end, uncounted);
-}
-
 // Writes into a string grown ahead of the writer, so that short runs and replacements are stored
 // without the string's own bookkeeping for each; the string is cut to what was written at the end.
 class Appender {
@@ -340,19 +335,28 @@ class Appender {
   std::size_t used_;
 };
 
+// The continuation bytes of `text`, for counting the characters a repair writes as it goes.
+std::size_t continuation_in(std::string_view text) {
+  return static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) == 0x80; }));
+}
+
 using Repair = const unsigned char* (*)(const unsigned char*, const unsigned char*, Appender&,
-                                        std::string_view);
+                                        std::string_view, std::size_t&);
 
 #if defined(__x86_64__) || defined(__i386__)
 
 // Stray bytes in ASCII text (a Telnet peer's 0xFF, line noise) come one every few hundred bytes:
 // the text is copied 32 bytes at a time while the next byte with its high bit set is looked for,
 // and only a valid character there hands over to the full check. Stops with fewer than 32 bytes
-// left or at an unfinished character; returns where it stopped.
+// left or at an unfinished character; returns where it stopped. The continuation bytes written
+// are added to `continuation`.
 __attribute__((target("avx2"))) const unsigned char* repair_avx2(const unsigned char* p,
                                                                  const unsigned char* end,
                                                                  Appender& out,
-                                                                 std::string_view replacement) {
+                                                                 std::string_view replacement,
+                                                                 std::size_t& continuation) {
+  const std::size_t replacement_continuation = continuation_in(replacement);
   while (end - p >= 32) {
     const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out.room(32)), block);
@@ -369,10 +373,11 @@ __attribute__((target("avx2"))) const unsigned char* repair_avx2(const unsigned 
     if (n == 0) return p;
     if (n < 0) {
       out.put(replacement.data(), replacement.size());
+      continuation += replacement_continuation;
       p -= n;
       continue;
     }
-    const unsigned char* stop = scan_valid(p, end);
+    const unsigned char* stop = scan_valid(p, end, continuation);
     out.put(p, static_cast<std::size_t>(stop - p));
     p = stop;
   }
@@ -391,27 +396,36 @@ Repair vector_repair() {
 
 #endif
 
-// Appends [p, end) to `out` with each maximal invalid subsequence replaced by `replacement`.
-// Returns where an unfinished trailing character starts (end when there is none).
+// Appends [p, end) to `out` with each maximal invalid subsequence replaced by `replacement`, and
+// the continuation bytes it wrote to `continuation`. Returns where an unfinished trailing
+// character starts (end when there is none).
 const unsigned char* append_utf8(const unsigned char* p, const unsigned char* end, std::string& out,
-                                 std::string_view replacement) {
+                                 std::string_view replacement, std::size_t& continuation) {
   static const Repair repair = vector_repair();
-  const unsigned char* bad = scan_valid(p, end);
+  const std::size_t replacement_continuation = continuation_in(replacement);
+  const unsigned char* bad = scan_valid(p, end, continuation);
   out.append(reinterpret_cast<const char*>(p), bad - p);
   p = bad;
   if (repair != nullptr && p != end) {
     Appender writer(out, static_cast<std::size_t>(end - p));
-    p = repair(p, end, writer, replacement);
+    p = repair(p, end, writer, replacement, continuation);
   }
   for (;;) {
-    bad = scan_valid(p, end);
+    bad = scan_valid(p, end, continuation);
     out.append(reinterpret_cast<const char*>(p), bad - p);
     if (bad == end) return end;
     const int n = classify_utf8(bad, end);
     if (n == 0) return bad;
     out.append(replacement);
+    continuation += replacement_continuation;
     p = bad - n;
   }
+}
+
+const unsigned char* append_utf8(const unsigned char* p, const unsigned char* end, std::string& out,
+                                 std::string_view replacement) {
+  std::size_t uncounted = 0;
+  return append_utf8(p, end, out, replacement, uncounted);
 }
 
 void append_code_point(char32_t c, std::string& out) {
@@ -470,6 +484,29 @@ class Utf8Decoder final : public Decoder {
   }
 
   std::string decode_owned(std::string& bytes, CharCount& chars) override {
+    // Well-formed input, the common case, is already the text.
+    return decode_counted(bytes, chars, [&bytes](size_t valid) {
+      bytes.resize(valid);
+      return std::move(bytes);
+    });
+  }
+
+  std::string decode_lent(std::string_view bytes, CharCount& chars) override {
+    return decode_counted(bytes, chars,
+                          [bytes](size_t valid) { return std::string(bytes.substr(0, valid)); });
+  }
+
+  void finish(std::string& out) override {
+    if (held_ > 0) out.append(kReplacement);
+    held_ = 0;
+  }
+
+ private:
+  // The text of `bytes`, its characters counted on the way. `whole(valid)` makes the text when the
+  // first `valid` bytes are all of it: input that only ends inside a character, as a read of
+  // Chinese text often does, once that character's bytes are held.
+  template <class Whole>
+  std::string decode_counted(std::string_view bytes, CharCount& chars, Whole whole) {
     if (held_ > 0) {
       std::string out = with_room(bytes.size());
       decode(bytes, out);
@@ -482,26 +519,18 @@ class Utf8Decoder final : public Decoder {
     const unsigned char* stop = scan_valid(p, end, continuation);
     const auto valid = static_cast<size_t>(stop - p);
     chars = CharCount{valid - continuation};
-    // Well-formed input, the common case, is already the text; so is input that only ends inside
-    // a character, as a read of Chinese text often does, once that character's bytes are held.
     if (stop == end || classify_utf8(stop, end) == 0) {
       hold(stop, end);
-      bytes.resize(valid);
-      return std::move(bytes);
+      return whole(valid);
     }
     std::string out = with_room(bytes.size());
     out.append(reinterpret_cast<const char*>(p), valid);
-    hold(append_utf8(stop, end, out, kReplacement), end);
-    chars += count_chars(std::string_view(out).substr(valid));
+    std::size_t repaired_continuation = 0;
+    hold(append_utf8(stop, end, out, kReplacement, repaired_continuation), end);
+    chars += CharCount{out.size() - valid - repaired_continuation};
     return out;
   }
 
-  void finish(std::string& out) override {
-    if (held_ > 0) out.append(kReplacement);
-    held_ = 0;
-  }
-
- private:
   // Room for the text of `n` bytes and a few replacements, each of which may be longer than its
   // bytes.
   static std::string with_room(size_t n) {
@@ -710,6 +739,10 @@ bool is_known_encoding(std::string_view name) noexcept {
 }
 
 std::string Decoder::decode_owned(std::string& bytes, CharCount& chars) {
+  return decode_lent(bytes, chars);
+}
+
+std::string Decoder::decode_lent(std::string_view bytes, CharCount& chars) {
   std::string text = decode(bytes);
   chars = count_chars(text);
   return text;

@@ -45,6 +45,9 @@ class Decoder {
   // untouched. A reader's buffer counts what it holds in characters: a codec that sees every
   // character on its way counts them then, instead of a second pass over the text.
   virtual std::string decode_owned(std::string& bytes, CharCount& chars);
+  // The same for bytes the caller only lends: they stay where they are, and the text is always a
+  // string of its own.
+  virtual std::string decode_lent(std::string_view bytes, CharCount& chars);
 
   // Ends the stream: a character its last bytes left unfinished becomes U+FFFD in `out`, and the
   // decoder starts afresh. Throws std::runtime_error only when the codec itself fails.

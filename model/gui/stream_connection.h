@@ -16,6 +16,9 @@ class StreamConnection final : public TabConnection {
       : transport_(std::move(transport)) {}
 
   std::string receive(std::size_t max_bytes) override { return transport_->recv(max_bytes); }
+  std::string_view receive_lent(std::size_t max_bytes, std::string& owned) override {
+    return transport_->recv_lent(max_bytes, owned);
+  }
   void send_input(std::string_view bytes) override { transport_->send(bytes); }
   void resize(int rows, int cols) override { transport_->resize(rows, cols); }
   void set_keepalive(std::chrono::seconds) noexcept override {}

@@ -33,6 +33,12 @@ class TabConnection {
   // ended or close() was called, never before: a connection whose transport polls (a serial
   // port) keeps polling in here. Throws std::runtime_error when the connection failed.
   virtual std::string receive(std::size_t max_bytes) = 0;
+  // The same, but the bytes may be lent out of the connection's buffer: see
+  // transport::Transport::recv_lent.
+  virtual std::string_view receive_lent(std::size_t max_bytes, std::string& owned) {
+    owned = receive(max_bytes);
+    return owned;
+  }
   // Sends the bytes the user typed. Throws std::runtime_error when sending failed.
   virtual void send_input(std::string_view bytes) = 0;
   // Reports a new terminal size; a connection with no terminal size ignores it. Throws

@@ -15,14 +15,16 @@ std::shared_ptr<common::Decoder> tab_decoder(Tab& tab, std::string& encoding) {
   return tab.decoder;
 }
 
-// The text of `bytes`, and in `chars` its number of characters.
-std::string decode_chunk(Tab& tab, std::string& bytes, common::CharCount& chars) {
+// The text of what a receive gave, and in `chars` its number of characters: the bytes are in
+// `owned` when they are the reader's, or only lent in `lent`.
+std::string decode_chunk(Tab& tab, std::string& owned, std::string_view lent,
+                         common::CharCount& chars) {
   std::string encoding;
   const auto decoder = tab_decoder(tab, encoding);
   try {
-    return decoder->decode_owned(bytes, chars);
+    return owned.empty() ? decoder->decode_lent(lent, chars) : decoder->decode_owned(owned, chars);
   } catch (const std::exception&) {
-    std::string text = common::decode_whole(encoding, bytes);
+    std::string text = common::decode_whole(encoding, lent);
     chars = common::count_chars(text);
     return text;
   }
@@ -72,12 +74,13 @@ void VeltaroApp::_reader_loop(const std::string& tab_id) {
   const bool log_raw = log && log->raw();
   try {
     while (!_stop.load() && connection && connection->is_open()) {
-      std::string data = connection->receive(kReadSize);
+      std::string owned;
+      const std::string_view data = connection->receive_lent(kReadSize, owned);
       if (data.empty()) break;
       // The decoder may take the bytes over, so a raw log gets its copy first.
-      if (log_raw) log->output(data, LogClock::now());
+      if (log_raw) log->output(std::string(data), LogClock::now());
       common::CharCount chars;
-      std::string text = decode_chunk(*tab, data, chars);
+      std::string text = decode_chunk(*tab, owned, data, chars);
       if (log && !log_raw) log->output(text, LogClock::now());
       // A tab closed behind our back: stop here, and let the close below release the peer.
       if (!push_output(*tab, std::move(text), chars)) break;

@@ -212,7 +212,7 @@ std::string reference_utf8(std::string_view in) {
 }
 
 // Mostly ASCII with runs long enough for the vector loops, stray bytes, whole and broken
-// characters, in random pieces, through both ways the decoder is fed.
+// characters, in random pieces, through every way the decoder is fed.
 TEST(CodecUtf8, RandomMixturesDecodeAsTheReferenceDoes) {
   std::mt19937 rng(20261210);
   const std::string characters[] = {"\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80", "\xED\x9F\xBF"};
@@ -238,16 +238,21 @@ TEST(CodecUtf8, RandomMixturesDecodeAsTheReferenceDoes) {
     const std::vector<std::string> pieces = random_pieces(bytes, 120, rng);
     const std::string expected = reference_utf8(bytes + "\n");
     ASSERT_EQ(decode_in_pieces("utf-8", pieces), expected) << testing::PrintToString(bytes);
-    const auto decoder = Decoder::create("utf-8");
-    std::string owned;
+    const auto owning = Decoder::create("utf-8");
+    const auto borrowing = Decoder::create("utf-8");
+    std::string owned, lent;
     for (std::string piece : pieces) {
       CharCount chars;
-      const std::string text = decoder->decode_owned(piece, chars);
+      const std::string borrowed = borrowing->decode_lent(piece, chars);
+      ASSERT_EQ(chars, count_chars(borrowed)) << testing::PrintToString(bytes);
+      lent += borrowed;
+      const std::string text = owning->decode_owned(piece, chars);
       // The count made on the way must be the text's, or a tab's buffer limit drifts.
       ASSERT_EQ(chars, count_chars(text)) << testing::PrintToString(bytes);
       owned += text;
     }
     ASSERT_EQ(owned, expected) << testing::PrintToString(bytes);
+    ASSERT_EQ(lent, expected) << testing::PrintToString(bytes);
   }
 }
 

@@ -130,14 +130,22 @@ void TelnetBackend::send_ordered(common::TcpSocket& sock, std::string_view bytes
 }
 
 std::string TelnetBackend::recv(std::size_t max_bytes) {
+  std::string owned;
+  const std::string_view data = recv_lent(max_bytes, owned);
+  if (!owned.empty()) return owned;
+  return std::string(data);
+}
+
+std::string_view TelnetBackend::recv_lent(std::size_t max_bytes, std::string& owned) {
+  owned.clear();
   for (;;) {
     {
       const std::lock_guard lock(mutex_);
       if (!pending_.empty()) {
         const std::size_t n = std::min(max_bytes, pending_.size());
-        std::string out = pending_.substr(0, n);
+        owned = pending_.substr(0, n);
         pending_.erase(0, n);
-        return out;
+        return owned;
       }
     }
     const auto sock = socket();
@@ -145,8 +153,9 @@ std::string TelnetBackend::recv(std::size_t max_bytes) {
     char* const wire = wire_.room(max_bytes);
     const std::size_t n = sock->recv_into(wire, max_bytes);
     if (n == 0) return {};
+    // The commands are taken out in place: what is left is the data, lent from the buffer.
     const std::size_t data = process(*sock, wire, n);
-    if (data > 0) return std::string(wire, data);
+    if (data > 0) return {wire, data};
   }
 }
 

@@ -23,6 +23,7 @@ class TelnetBackend final : public transport::Transport {
   // and the line settings are sent. Throws std::runtime_error with a readable reason.
   void connect() override;
   std::string recv(std::size_t max_bytes) override;
+  std::string_view recv_lent(std::size_t max_bytes, std::string& owned) override;
   void send(std::string_view data) override;
   void resize(int rows, int cols) override;
   void close() noexcept override;
@@ -52,9 +53,8 @@ class TelnetBackend final : public transport::Transport {
   std::shared_ptr<common::TcpSocket> socket_;
   bool closed_ = false;
   std::string pending_;  // terminal data that arrived while connect() negotiated
-  // Where recv reads the wire and turns it into data in place, kept between calls: the data is
-  // copied out of it anyway, so a fresh buffer per read would only cost an allocation. Used by
-  // the one reader only.
+  // Where a receive reads the wire and turns it into data in place, kept between calls: the data
+  // is lent from here until the next receive, or copied out. Used by the one reader only.
   common::ReceiveBuffer wire_;
 
   // Held from the moment the protocol produced bytes until they are written, so that what the
