@@ -25,9 +25,10 @@ class Transport : public Closeable {
   // or close() was called. Throws std::runtime_error when the connection fails.
   virtual std::string recv(std::size_t max_bytes) = 0;
   // The same bytes, possibly lent out of the transport's own buffer instead of copied into a
-  // string: the view stays valid until the next receive. Bytes that are the caller's to keep are
-  // in `owned`, and the view shows them there. A transport that reworks what it read in a buffer
-  // of its own (a Telnet engine taking its commands out) saves a copy of every byte this way.
+  // string: the view stays valid until the next receive, and `owned` is left empty. Bytes that
+  // are the caller's to keep are put in `owned` instead, and the view shows them there. A
+  // transport that reworks what it read in a buffer of its own (a Telnet engine taking its
+  // commands out) saves a copy of every byte this way.
   virtual std::string_view recv_lent(std::size_t max_bytes, std::string& owned) {
     owned = recv(max_bytes);
     return owned;
