@@ -93,6 +93,8 @@ WebKitWebView* make_view(WebKitWebContext* context, LoopState* state, bool autom
   // Same picture, and the web process needs about 70 MB less.
   webkit_settings_set_hardware_acceleration_policy(settings,
                                                    WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+  // The terminals draw with the DOM; nothing in the page may ask for a GL context.
+  webkit_settings_set_enable_webgl(settings, FALSE);
   GdkRGBA rgba;
   if (gdk_rgba_parse(&rgba, background.c_str())) webkit_web_view_set_background_color(view, &rgba);
   g_signal_connect(view, "load-changed", G_CALLBACK(on_load_changed), state);

@@ -388,6 +388,14 @@ class ConfinementTest(AppTestBase):
         # The page's own calls still work.
         self.assertEqual(len(d.call("save_session", {"name": "ours", "host": "h"})["id"]), 32)
 
+    def test_the_page_gets_no_gl_context(self):
+        # A GL context would load the GL driver into the web process, for a page that draws with
+        # the DOM alone, and would hand whatever runs in the page a driver to attack.
+        d = self.start()
+        kinds = d.execute("return ['webgl', 'webgl2', 'experimental-webgl'].filter("
+                          "k => document.createElement('canvas').getContext(k) !== null);")
+        self.assertEqual(kinds, [])
+
     def test_links_and_files_dragged_onto_the_window_are_not_loaded(self):
         d = self.start()
         home = d.execute("return location.href;")
