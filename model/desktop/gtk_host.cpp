@@ -176,6 +176,8 @@ void GtkHost::run_loop(const gui::LoopOptions& loop) {
   g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
 
   load_only_page(state->view, options_.html, base);
+  // The engine has its own copy of the page now.
+  std::string().swap(options_.html);
   gtk_widget_show_all(window);
   gtk_main();
 }

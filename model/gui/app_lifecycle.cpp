@@ -98,17 +98,19 @@ void VeltaroApp::set_desktop(std::shared_ptr<Desktop> d) {
   desktop_ = std::move(d);
 }
 
-void VeltaroApp::run(const std::shared_ptr<WindowHost>& host, const std::string& html_content) {
+void VeltaroApp::run(const std::shared_ptr<WindowHost>& host, std::string html_content) {
   set_desktop(host->desktop());
   const std::filesystem::path icon = module_dir() / "格式範本" / "logo.ico";
   WindowOptions options;
   options.title = APP_NAME;
-  options.html = html_content;
+  options.html = std::move(html_content);
   options.width =
       static_cast<int>(common::to_int(settings.value("window_w", Json(900))).value_or(900));
   options.height =
       static_cast<int>(common::to_int(settings.value("window_h", Json(550))).value_or(550));
   set_window(host->create_window(options, *this));
+  // Half a megabyte that the host has taken a copy of; this frame lasts as long as the window.
+  std::string().swap(options.html);
   {
     auto tray = host->setup_tray(*this);
     const std::lock_guard lock(window_mutex_);

@@ -26,10 +26,10 @@ void run_gui(common::QueueTable Queue_All_variable, common::EventTable Event_All
   } catch (...) {
   }
   try {
-    const std::string html = _load_html_content();
+    std::string html = _load_html_content();
     const auto app =
         std::make_shared<VeltaroApp>(std::move(Queue_All_variable), std::move(Event_All_variable));
-    app->run(host, html);
+    app->run(host, std::move(html));
   } catch (const std::exception& e) {
     common::diag("[GUI] fatal:", e.what());
     std::cerr << "[GUI] fatal: " << typeid(e).name() << ": " << e.what() << std::endl;

@@ -91,7 +91,7 @@ class VeltaroApp : public std::enable_shared_from_this<VeltaroApp> {
 
   // --- lifecycle ---
   // Creates the window and runs the host's loop on this thread; returns after _shutdown.
-  void run(const std::shared_ptr<WindowHost>& host, const std::string& html_content);
+  void run(const std::shared_ptr<WindowHost>& host, std::string html_content);
   void _shutdown();
   bool _on_window_closing();
   void _poll_queue();
