@@ -4,6 +4,7 @@
 #include "model/desktop/main_thread.h"
 #include "model/desktop/page_bridge.h"
 #include "model/desktop/page_confinement.h"
+#include "model/desktop/page_fonts.h"
 #include "model/desktop/page_window.h"
 #include "model/desktop/tray.h"
 #include "model/gui/veltaro_app.h"
@@ -157,6 +158,7 @@ void GtkHost::run_loop(const gui::LoopOptions& loop) {
   const bool automated = started_by_webdriver();
   auto* state = new LoopState{app_, window_, tray_, nullptr};  // lives for the whole run
   WebKitWebContext* context = make_context(loop, state, automated);
+  serve_page_fonts(context, gui::VeltaroApp::module_dir() / "html");
   // A base address ending in a slash, so the page could name files beside it.
   const std::string base = page_base_uri(gui::VeltaroApp::module_dir());
   state->view = make_view(context, state, automated, options_.background, base);

@@ -12,7 +12,7 @@ import threading
 import time
 import unittest
 
-from tcp_peers import EchoServer, TcpPeer  # noqa: F401 (EchoServer: the other window tests take it from here)
+from tcp_peers import EchoServer, RecordingPeer, TcpPeer  # noqa: F401 (EchoServer: the other window tests take it from here)
 from webdriver import Driver
 
 BINARY = os.environ["VELTARO_BIN"]
@@ -45,14 +45,17 @@ def tearDownModule():
         _xvfb.wait(timeout=10)
 
 
-def app_processes(data_home):
-    """Ids of running application processes that use this data directory."""
+def app_processes(data_home, program=None):
+    """Ids of running processes of `program` (by default the application; else a file name such as
+    WebKitWebProcess) that use this data directory."""
     found = []
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open(f"/proc/{pid}/cmdline", "rb") as f:
-                if not f.read().startswith(BINARY.encode()):
-                    continue
+                argv0 = f.read().split(b"\0")[0].decode(errors="replace")
+            ours = argv0 == BINARY if program is None else os.path.basename(argv0) == program
+            if not ours:
+                continue
             with open(f"/proc/{pid}/environ", "rb") as f:
                 if f"XDG_DATA_HOME={data_home}".encode() in f.read().split(b"\0"):
                     found.append(int(pid))
@@ -606,6 +609,33 @@ class PageTest(AppTestBase):
         self.assertEqual([t[:9] for t in tail[:-1]],
                          [f"{i:09d}" for i in range(lines - len(tail) + 1, lines)])
         self.shot(d, "page-burst-end")
+
+    def test_text_is_drawn_from_the_page_faces_alone(self):
+        # The system's CJK collections would map megabytes into the web process for a few glyphs;
+        # the page draws its interface, and the terminals their status lines and ASCII, from the
+        # subsets the application serves. (Ideographs a peer sends come from the system's faces.)
+        peer = RecordingPeer(greeting=b"ascii only\r\n")
+        self.seed([{"id": "c" * 32, "name": "faces", "protocol": "raw", "host": "127.0.0.1",
+                    "port": peer.port}])
+        d = self.start()
+        self.connect_only_session(d, "ascii only")
+        self.assertEqual(d.execute(
+            "return [...document.fonts].filter(f => f.family.includes('Veltaro'))"
+            ".map(f => `${f.family} ${f.weight} ${f.status}`).sort();"),
+            ["Veltaro Mono 400 loaded", "Veltaro Mono 700 loaded",
+             "Veltaro UI 400 loaded", "Veltaro UI 700 loaded"])
+        [web] = app_processes(self.home, "WebKitWebProcess")
+        with open(f"/proc/{web}/maps", encoding="utf-8") as f:
+            self.assertEqual([line for line in f if "NotoSansCJK" in line], [])
+        self.shot(d, "page-faces")
+        # The scheme serves those four files by their exact names and nothing else.
+        for source in ("veltaro-font:../index.html", "veltaro-font:ui-regular.otf/../../index.html",
+                       "veltaro-font:ui-regular.otf?", "veltaro-font://ui-regular.otf"):
+            outcome = d.execute_async("""
+                const [source, done] = arguments;
+                new FontFace('probe', `url("${source}")`).load().then(() => done('loaded'), () => done('refused'));""",
+                source)
+            self.assertEqual(outcome, "refused", source)
 
     def test_session_names_are_shown_as_text(self):
         name = "<img src=x onerror=window.__pwned=1>"

@@ -6,7 +6,7 @@ import { byId } from './dom.js';
 import { InputQueue, LatestOnly } from './inputQueue.js';
 import { DrainLoop } from './drainLoop.js';
 import { OutputWatch } from './outputWatch.js';
-import { TERMINAL_FONT, TerminalView } from './terminal.js';
+import { TerminalView } from './terminal.js';
 import { SessionList } from './sessionList.js';
 import { SessionEditor } from './editor.js';
 import { TabStrip, Toolbar } from './tabs.js';
@@ -31,6 +31,7 @@ import { showStoreNotice } from './storeNotice.js';
 import { installTabOverflow } from './tabOverflow.js';
 import { LogIndicator } from './logIndicator.js';
 import { RuntimePace } from './runtimePace.js';
+import { addPageFaces } from './pageFonts.js';
 
 // An announced change is asked for after this pause, so that a burst of events costs one ask.
 const RUNTIME_SOON_MS = 150;
@@ -83,6 +84,8 @@ export class App {
   // ----- start -----
 
   async start() {
+    await addPageFaces(document.fonts, globalThis.FontFace, FONT_WAIT_MS);
+    document.documentElement.classList.remove('fonts-pending');
     this.area = byId('terminal-area');
     const sessions = new SessionActions(this);
     const actions = new TabActions(this);
@@ -129,19 +132,11 @@ export class App {
     this.render();
 
     this._loadImages();
-    await this._waitForFonts();
     await this._loadInitialState();
     this._started = true;
     await this.refreshRuntime({ initial: true });
     this.watch.start();
     this._runtimeLoop();
-  }
-
-  async _waitForFonts() {
-    if (!document.fonts || !document.fonts.load) return;
-    const family = TERMINAL_FONT.split(',')[0].trim();
-    const wait = Promise.all([document.fonts.load(`14px ${family}`), document.fonts.load(`bold 14px ${family}`)]);
-    await Promise.race([wait.catch(() => {}), new Promise((r) => setTimeout(r, FONT_WAIT_MS))]);
   }
 
   async _loadImages() {

@@ -8,9 +8,11 @@ import { findLinks, isOpenableUrl } from './links.js';
 import { scrollbackLines } from './scrollbackSetting.js';
 
 // Latin glyphs of the CJK mono faces are exactly half the width of their ideographs, which keeps
-// the cell grid straight when Chinese and ASCII share a line.
+// the cell grid straight when Chinese and ASCII share a line. The page's own subsets come first
+// (the interface face holds the ideographs of the program's status lines, as wide as the mono
+// face's).
 export const TERMINAL_FONT = [
-  '"Noto Sans Mono CJK TC"', '"Noto Sans Mono CJK HK"', '"Noto Sans Mono CJK SC"',
+  '"Veltaro Mono"', '"Veltaro UI"', '"Noto Sans Mono CJK TC"', '"Noto Sans Mono CJK HK"', '"Noto Sans Mono CJK SC"',
   '"Sarasa Mono TC"', '"Noto Sans Mono"', '"DejaVu Sans Mono"', '"Cascadia Mono"', 'Consolas',
   '"MingLiU"', 'monospace',
 ].join(', ');
