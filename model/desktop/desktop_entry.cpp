@@ -17,9 +17,11 @@ void prepare_environment() {
   // The engine's application side would also check whether the web process could hand it frames
   // as DMA-BUF buffers, which sets up a GL display of its own: about 4 MB for a path a view drawn
   // in software never takes. Naming a render node here as well would keep the GL driver out of
-  // the application altogether (about 24 MB there), but the web process then draws on another
-  // path, where a focused field's caret is repainted on every blink despite the once-an-hour blink
-  // the host sets: four to five times the idle CPU.
+  // the application altogether (about 24 MB there: otherwise the engine looks the node up through
+  // a GL display), but the engine starts passing the desktop's settings to the web process when it
+  // makes its display object, which nothing would then make: the page would lose the desktop's
+  // font resolution, hinting and theme, and its carets would blink at the default rate despite the
+  // once-an-hour blink the host sets (four to five times the idle CPU).
   g_setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", FALSE);
 }
 
