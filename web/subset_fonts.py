@@ -5,7 +5,10 @@ from the system's collections, a few dozen glyphs map megabytes of them into the
 each face's character map and metrics tables, and the pages around every glyph. These subsets
 hold what the page itself writes: the program's own texts (every character outside ASCII found in
 the sources named), ASCII, and for the terminals the Latin, punctuation, box-drawing and block
-ranges. Anything else falls back to the system's faces, which draw it the same way.
+ranges, with every character of those texts below the CJK blocks. The terminals take the rest
+(ideographs, CJK punctuation, full-width forms) from the interface face, where they are as wide as
+in the mono face; its Latin, Greek and Cyrillic are proportional instead. Anything else falls back
+to the system's faces, which draw it the same way.
 
     python3 subset_fonts.py <regular.ttc> <bold.ttc> <output dir> <source dir>...
 """
@@ -26,6 +29,7 @@ MONO_RANGES = [
     (0x2500, 0x259F),  # box drawing, blocks
     (0x25A0, 0x25FF),  # geometric shapes
 ]
+CJK_START = 0x2E80
 
 
 def text_characters(dirs):
@@ -63,8 +67,9 @@ def main(argv):
         raise SystemExit(__doc__)
     regular, bold, out = argv[1], argv[2], pathlib.Path(argv[3])
     out.mkdir(parents=True, exist_ok=True)
-    ui = ASCII | text_characters(argv[4:])
-    mono = set(ASCII)
+    texts = text_characters(argv[4:])
+    ui = ASCII | texts
+    mono = ASCII | {c for c in texts if c < CJK_START}
     for first, last in MONO_RANGES:
         mono.update(range(first, last + 1))
     for weight, collection in (("regular", regular), ("bold", bold)):

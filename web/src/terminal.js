@@ -12,7 +12,8 @@ import { scrollbackLines } from './scrollbackSetting.js';
 // (the interface face holds the ideographs of the program's status lines, as wide as the mono
 // face's).
 export const TERMINAL_FONT = [
-  '"Veltaro Mono"', '"Veltaro UI"', '"Noto Sans Mono CJK TC"', '"Noto Sans Mono CJK HK"', '"Noto Sans Mono CJK SC"',
+  '"Veltaro Mono"', '"Veltaro UI"',
+  '"Noto Sans Mono CJK TC"', '"Noto Sans Mono CJK HK"', '"Noto Sans Mono CJK SC"',
   '"Sarasa Mono TC"', '"Noto Sans Mono"', '"DejaVu Sans Mono"', '"Cascadia Mono"', 'Consolas',
   '"MingLiU"', 'monospace',
 ].join(', ');
