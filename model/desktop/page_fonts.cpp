@@ -8,26 +8,21 @@ namespace veltaro::desktop {
 
 namespace {
 
-constexpr const char* kScheme = "veltaro-font";
+constexpr std::string_view kScheme = "veltaro-font";
 
-struct Served {
-  std::string_view uri;
-  std::string_view file;
-};
-
-// Whole addresses, compared as they are: nothing the page names is turned into a path.
-constexpr std::array kServed{
-    Served{"veltaro-font:ui-regular.otf", "ui-regular.otf"},
-    Served{"veltaro-font:ui-bold.otf", "ui-bold.otf"},
-    Served{"veltaro-font:mono-regular.otf", "mono-regular.otf"},
-    Served{"veltaro-font:mono-bold.otf", "mono-bold.otf"},
-};
+// The addresses served are the scheme and one of these names, compared whole: nothing the page
+// names is turned into a path.
+constexpr std::array<std::string_view, 4> kServed{"ui-regular.otf", "ui-bold.otf",
+                                                  "mono-regular.otf", "mono-bold.otf"};
 
 // The file behind a font address the page may ask for; nullopt for any other address.
 std::optional<std::filesystem::path> page_font_file(const std::filesystem::path& page_dir,
                                                     std::string_view uri) {
-  for (const Served& served : kServed) {
-    if (served.uri == uri) return page_dir / "fonts" / served.file;
+  if (!uri.starts_with(kScheme) || !uri.substr(kScheme.size()).starts_with(':'))
+    return std::nullopt;
+  const std::string_view name = uri.substr(kScheme.size() + 1);
+  for (const std::string_view served : kServed) {
+    if (served == name) return page_dir / "fonts" / served;
   }
   return std::nullopt;
 }
@@ -67,10 +62,10 @@ void on_font_request(WebKitURISchemeRequest* request, gpointer data) {
 
 void serve_page_fonts(WebKitWebContext* context, const std::filesystem::path& page_dir) {
   webkit_web_context_register_uri_scheme(
-      context, kScheme, on_font_request, new std::filesystem::path(page_dir),
+      context, kScheme.data(), on_font_request, new std::filesystem::path(page_dir),
       +[](gpointer data) { delete static_cast<std::filesystem::path*>(data); });
   webkit_security_manager_register_uri_scheme_as_cors_enabled(
-      webkit_web_context_get_security_manager(context), kScheme);
+      webkit_web_context_get_security_manager(context), kScheme.data());
 }
 
 }  // namespace veltaro::desktop
