@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   nlohmann-json3-dev libicu-dev libssl-dev zlib1g-dev libboost-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libgtk-3-dev libwebkit2gtk-4.1-dev libayatana-appindicator3-dev
+  libgtk-3-dev libwebkit2gtk-4.1-dev libegl-dev libayatana-appindicator3-dev
   xvfb xauth webkit2gtk-driver fonts-noto-cjk python3-fonttools imagemagick libx11-dev libxtst-dev xdotool
   libssh-dev openssh-server openssh-client dropbear-bin putty-tools python3
   g++-mingw-w64-x86-64-posix wine wine64

@@ -240,6 +240,29 @@ class WindowTest(AppTestBase):
         self.assertIn("nul\x00end", text)
         self.shot(d, "raw-tab")
 
+    def test_the_desktop_settings_reach_the_page_without_a_gl_driver_in_the_application(self):
+        # The engine forwards GTK's settings (fonts, hinting, theme, caret blink, animations) from
+        # the application to the web process; keeping the GL driver out of the application must
+        # not cost that. Animations turned off on the desktop reach the page as reduced motion.
+        config = os.path.join(self.home, "config")
+        os.makedirs(os.path.join(config, "gtk-3.0"))
+        with open(os.path.join(config, "gtk-3.0", "settings.ini"), "w", encoding="utf-8") as f:
+            f.write("[Settings]\ngtk-enable-animations=0\n")
+        self.env["XDG_CONFIG_HOME"] = config
+        d = self.start()
+        self.assertTrue(d.execute("return matchMedia('(prefers-reduced-motion: reduce)').matches;"))
+
+        def maps_of(pid):
+            with open(f"/proc/{pid}/maps", encoding="utf-8") as f:
+                return f.read()
+        app = next(pid for pid in app_processes(self.home) if parent_of(pid) not in app_processes(self.home))
+        self.assertNotIn("_dri.so", maps_of(app))
+        self.assertNotIn("libLLVM", maps_of(app))
+        # The web process, which needs its GL display, still finds the driver.
+        [web] = app_processes(self.home, "WebKitWebProcess")
+        self.assertIn("_dri.so", maps_of(web))
+        self.shot(d, "window-without-app-gl")
+
     def test_closing_without_a_tray_host_ends_the_application(self):
         d = self.start()
         self.assertTrue(app_processes(self.home))

@@ -1,0 +1,29 @@
+#include "model/desktop/gl_driver.h"
+
+#include <EGL/egl.h>
+#include <glib.h>
+
+#include <optional>
+#include <string>
+
+namespace veltaro::desktop {
+
+void keep_gl_driver_out_of_this_process() {
+  // The EGL dispatcher lists its vendors once, on its first call, from this variable when it is
+  // set. With no vendor listed this process gets no GL display, and the engine then lets the web
+  // process find its device itself, as it does on a machine without one. The web process starts
+  // later, from the environment as it is put back here, and lists the vendors it finds.
+  constexpr const char* kVendorFiles = "__EGL_VENDOR_LIBRARY_FILENAMES";
+  const gchar* user_value = g_getenv(kVendorFiles);
+  const std::optional<std::string> kept =
+      user_value ? std::optional<std::string>(user_value) : std::nullopt;
+  g_setenv(kVendorFiles, "/dev/null", TRUE);
+  eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+  if (kept) {
+    g_setenv(kVendorFiles, kept->c_str(), TRUE);
+  } else {
+    g_unsetenv(kVendorFiles);
+  }
+}
+
+}  // namespace veltaro::desktop
