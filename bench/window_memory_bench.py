@@ -101,5 +101,6 @@ def main():
         verdicts.append(f"{label}: {'met' if met else 'not met'}")
     print(f"goal: at most {GOAL_MB} MB with {TABS} tabs — " + "; ".join(verdicts))
 
+
 if __name__ == "__main__":
     sys.exit(main())
