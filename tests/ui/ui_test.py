@@ -64,6 +64,12 @@ def app_processes(data_home, program=None):
     return found
 
 
+def maps_of(pid):
+    """The memory map of a process: one line per mapping, with the file mapped."""
+    with open(f"/proc/{pid}/maps", encoding="utf-8") as f:
+        return f.read()
+
+
 def parent_of(pid):
     with open(f"/proc/{pid}/stat", encoding="utf-8") as f:
         # "pid (comm) state ppid ...": comm may hold blanks, so read after the last ')'.
@@ -252,9 +258,6 @@ class WindowTest(AppTestBase):
         d = self.start()
         self.assertTrue(d.execute("return matchMedia('(prefers-reduced-motion: reduce)').matches;"))
 
-        def maps_of(pid):
-            with open(f"/proc/{pid}/maps", encoding="utf-8") as f:
-                return f.read()
         ours = app_processes(self.home)
         app = next(pid for pid in ours if parent_of(pid) not in ours)
         # EGL's vendor libraries are named libEGL_<vendor>; Mesa's loads its driver and LLVM.
@@ -650,8 +653,7 @@ class PageTest(AppTestBase):
             ["Veltaro Mono 400 loaded", "Veltaro Mono 700 loaded",
              "Veltaro UI 400 loaded", "Veltaro UI 700 loaded"])
         [web] = app_processes(self.home, "WebKitWebProcess")
-        with open(f"/proc/{web}/maps", encoding="utf-8") as f:
-            self.assertEqual([line for line in f if "NotoSansCJK" in line], [])
+        self.assertEqual([line for line in maps_of(web).splitlines() if "NotoSansCJK" in line], [])
         self.shot(d, "page-faces")
         # The scheme serves those four files by their exact names and nothing else.
         for source in ("veltaro-font:../index.html", "veltaro-font:ui-regular.otf/../../index.html",
