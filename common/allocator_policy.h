@@ -7,7 +7,7 @@ namespace veltaro::common {
 // many times a second; with the allocator's defaults each free hands the top of the heap back to
 // the system and the next burst faults it in again page by page, which on a virtual machine whose
 // host reclaims memory costs more than the data itself. Freed memory is kept for reuse up to a
-// bound instead.
+// bound instead, in heaps all threads share.
 void keep_freed_memory_for_reuse() noexcept;
 
 }  // namespace veltaro::common

@@ -1,0 +1,61 @@
+#include "common/allocator_policy.h"
+
+#include <gtest/gtest.h>
+#include <malloc.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace veltaro::common {
+namespace {
+
+constexpr std::size_t kBuffer = 2 << 20;
+constexpr int kThreads = 8;
+
+// Threads that stay alive take turns to fill and free one buffer each, as the threads a burst
+// passes through do; afterwards all of them wait until the free memory has been counted.
+std::size_t free_bytes_after_turns() {
+  std::mutex mutex;
+  std::condition_variable turn_changed;
+  int turn = 0;
+  bool counted = false;
+  std::size_t free_bytes = 0;
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      std::unique_lock lock(mutex);
+      turn_changed.wait(lock, [&] { return turn == i; });
+      auto* buffer = static_cast<char*>(std::malloc(kBuffer));
+      std::memset(buffer, 'x', kBuffer);
+      // Keeps the compiler from leaving out an allocation nothing reads.
+      asm volatile("" : : "r"(buffer) : "memory");
+      std::free(buffer);
+      ++turn;
+      turn_changed.notify_all();
+      turn_changed.wait(lock, [&] { return counted; });
+    });
+  }
+  {
+    std::unique_lock lock(mutex);
+    turn_changed.wait(lock, [&] { return turn == kThreads; });
+    free_bytes = ::mallinfo2().fordblks;
+    counted = true;
+  }
+  turn_changed.notify_all();
+  for (auto& thread : threads) thread.join();
+  return free_bytes;
+}
+
+TEST(AllocatorPolicy, ThreadsThatTookTurnsWithABufferLeaveFewCopiesOfItFree) {
+  ASSERT_EQ(std::getenv("MALLOC_ARENA_MAX"), nullptr);
+  keep_freed_memory_for_reuse();
+  // With a heap per thread each would keep its freed buffer: eight buffers' worth.
+  EXPECT_LT(free_bytes_after_turns(), 3 * kBuffer);
+}
+
+}  // namespace
+}  // namespace veltaro::common
