@@ -11,17 +11,14 @@ tests/ui's fake tray host are started for that, and tests/ui's close_window clos
 """
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
-from window_support import App, Xvfb, median_line
+from window_support import LINE, App, BurstPeer, Xvfb, last_numbers, median_line, write_burst_file
 
 SIZE = 50_000_000
-LINE = 100  # bytes per line, CR LF included
 
 # Installed in the page: every write into the tab's terminal is timed and kept, so that the same
 # chunks can be written again without the back end.
@@ -92,35 +89,6 @@ term.write = (data, callback) => {
   if (callback) queueMicrotask(callback);
 };
 """
-
-
-def make_file(path):
-    with open(path, "wb") as f:
-        filler = "0123456789abcdefghijklmnopqrstuvwxyz" * 3
-        for i in range(SIZE // LINE):
-            f.write(f"{i:09d} {filler[:LINE - 12]}\r\n".encode())
-
-
-class BurstPeer:
-    """Sends the file once told to, then keeps the connection open (no end line mid-run)."""
-
-    def __init__(self, path):
-        self.path = path
-        self.sock = socket.socket()
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(1)
-        self.port = self.sock.getsockname()[1]
-        self.go = threading.Event()
-        self.done = threading.Event()
-        threading.Thread(target=self._serve, daemon=True).start()
-
-    def _serve(self):
-        conn, _ = self.sock.accept()
-        self.go.wait(60)
-        with open(self.path, "rb") as f:
-            conn.sendfile(f)
-        self.done.wait(600)
-        conn.close()
 
 
 UI_TOOLS = os.path.join(os.path.dirname(__file__), "..", "build-test", "tests", "ui")
@@ -198,14 +166,7 @@ def one_run(binary, display, path, hidden):
         peer.go.set()
         stream_ms = wait_for_all(d, "__burst")
         chunks = d.execute("return window.__burst.chunks.length;")
-        last = d.execute("""
-            const b = window.veltaroTest.xterm(arguments[0]).buffer.active;
-            const lines = [];
-            for (let i = b.length - 1; i >= 0 && lines.length < 3; i -= 1) {
-              const t = b.getLine(i).translateToString(true);
-              if (t) lines.unshift(t.slice(0, 9));
-            }
-            return lines;""", tab)
+        last = last_numbers(d, tab, 3)
         expected = [f"{i:09d}" for i in range(SIZE // LINE - 3, SIZE // LINE)]
         if last != expected:
             raise RuntimeError(f"the terminal ends with {last}, not {expected}")
@@ -240,7 +201,7 @@ def main():
     runs = int(args[1]) if len(args) > 1 else 3
     work = tempfile.mkdtemp(prefix="veltaro-burst-")
     path = os.path.join(work, "burst.txt")
-    make_file(path)
+    write_burst_file(path, SIZE)
     xvfb = Xvfb()
     results = []
     try:

@@ -1,9 +1,9 @@
 """Memory of the window as proportional set size (PSS, /proc/PID/smaps_rollup), summed over the
-application and its WebKit processes, with ten idle raw tabs open (as the back end opens them, and
-then once the page has shown each of them, as it does with every tab a person opens), beside a
-bare WebKitGTK window showing one line of text in the same run. PSS counts each shared page once
-across the processes that share it, unlike summed RSS. Medians of several runs, each on its own
-Xvfb.
+application and its WebKit processes, with ten idle raw tabs open (as the back end opens them,
+then once the page has shown each of them, as it does with every tab a person opens, and then idle
+again after a 20 MB burst through one of them), beside a bare WebKitGTK window showing one line
+of text in the same run. PSS counts each shared page once across the processes that share it,
+unlike summed RSS. Medians of several runs, each on its own Xvfb.
 
     python3 bench/window_memory_bench.py build-bench/launcher/veltaro build-bench/bench/bare_webview [runs]
 """
@@ -15,11 +15,13 @@ import sys
 import tempfile
 import time
 
-from window_support import App, Xvfb, idle_peer, median_line, processes_of, pss_mb
+from window_support import (LINE, App, BurstPeer, Xvfb, idle_peer, last_numbers, median_line,
+                            processes_of, pss_mb, write_burst_file)
 
 TABS = 10
 SETTLE_SECONDS = 10
 GOAL_MB = 220
+BURST_BYTES = 20_000_000
 
 
 # WebKitWebDriver, which drives the application in the benchmark, is not part of it.
@@ -51,21 +53,35 @@ def bare_window(binary, display, composited):
         shutil.rmtree(home, ignore_errors=True)
 
 
-def application(binary, display):
-    """The ten tabs as the back end opens them, the page showing only the last, and then after the
-    page has shown each of them once, as it does with a tab a person opens from the list."""
+def application(binary, display, burst_file):
+    """The ten tabs as the back end opens them, the page showing only the last; after the page has
+    shown each of them once, as it does with a tab a person opens from the list; and idle again
+    after a burst through the last of them, shown."""
     app = App(binary, display)
+    peer = BurstPeer(burst_file)
     try:
-        for i in range(TABS):
+        for i in range(TABS - 1):
             app.open_raw_tab(f"idle {i}", idle_peer())
+        app.open_raw_tab("burst", peer.port)
         time.sleep(SETTLE_SECONDS)
         opened = pss_by_kind(app.home)
-        for tab in app.driver.execute("return veltaroTest.tabIds();"):
+        tabs = app.driver.execute("return veltaroTest.tabIds();")
+        for tab in tabs:
             app.driver.execute("document.querySelector(`[data-testid=tab][data-tab-id=\"${arguments[0]}\"]`).click();", tab)
             app.driver.wait_until("return veltaroTest.activeTab() === arguments[0];", tab, timeout=10)
         time.sleep(SETTLE_SECONDS)
-        return opened, pss_by_kind(app.home)
+        shown = pss_by_kind(app.home)
+        peer.go.set()
+        last = [f"{BURST_BYTES // LINE - 1:09d}"]
+        deadline = time.monotonic() + 120
+        while last_numbers(app.driver, tabs[-1], 1) != last:
+            if time.monotonic() > deadline:
+                raise RuntimeError(f"the burst did not reach its last line {last}")
+            time.sleep(0.5)
+        time.sleep(SETTLE_SECONDS)
+        return opened, shown, pss_by_kind(app.home)
     finally:
+        peer.done.set()
         app.quit()
         shutil.rmtree(app.home, ignore_errors=True)
 
@@ -75,14 +91,17 @@ def main():
     bare = os.path.abspath(sys.argv[2])
     runs = int(sys.argv[3]) if len(sys.argv) > 3 else 3
     xvfb = Xvfb()
+    burst_file = tempfile.NamedTemporaryFile(prefix="veltaro-burst-")
+    write_burst_file(burst_file.name, BURST_BYTES)
     apps, bares, flat = [], [], []
     try:
         for _ in range(runs):
             bares.append(bare_window(bare, xvfb.display, composited=True))
             flat.append(bare_window(bare, xvfb.display, composited=False))
-            apps.append(application(binary, xvfb.display))
+            apps.append(application(binary, xvfb.display, burst_file.name))
     finally:
         xvfb.close()
+        burst_file.close()
     fmt = "{:.1f}"
     for name, results in (("bare WebKitGTK window, defaults", bares),
                           ("bare WebKitGTK window, no accelerated compositing", flat)):
@@ -90,7 +109,9 @@ def main():
         for kind in ("bare_webview", "web", "network"):
             print(median_line(f"  {kind} (MB)", [b.get(kind, 0.0) for b in results], fmt))
     for label, results in ((f"application with {TABS} idle raw tabs", [a[0] for a in apps]),
-                           (f"the same {TABS} tabs, each shown once", [a[1] for a in apps])):
+                           (f"the same {TABS} tabs, each shown once", [a[1] for a in apps]),
+                           (f"the same {TABS} tabs after {BURST_BYTES // 1_000_000} MB through one",
+                            [a[2] for a in apps])):
         print(median_line(f"{label}, PSS summed (MB)", [sum(r.values()) for r in results], fmt))
         # "veltaro" is the application together with its pinger process.
         for kind in ("veltaro", "web", "network"):

@@ -152,3 +152,48 @@ def rss_mb(pid):
 def median_line(name, values, fmt="{:.2f}"):
     return (f"{name}: median " + fmt.format(statistics.median(values)) + " (runs: "
             + ", ".join(fmt.format(v) for v in values) + ")")
+
+
+LINE = 100  # bytes per line of a burst file, CR LF included
+
+
+def write_burst_file(path, size):
+    """Numbered lines of LINE bytes, `size` bytes in all: line i begins with i in nine digits."""
+    with open(path, "wb") as f:
+        filler = "0123456789abcdefghijklmnopqrstuvwxyz" * 3
+        for i in range(size // LINE):
+            f.write(f"{i:09d} {filler[:LINE - 12]}\r\n".encode())
+
+
+class BurstPeer:
+    """Sends the file once told to, then keeps the connection open (no end line mid-run)."""
+
+    def __init__(self, path):
+        self.path = path
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(1)
+        self.port = self.sock.getsockname()[1]
+        self.go = threading.Event()
+        self.done = threading.Event()
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self):
+        conn, _ = self.sock.accept()
+        self.go.wait(60)
+        with open(self.path, "rb") as f:
+            conn.sendfile(f)
+        self.done.wait(600)
+        conn.close()
+
+
+def last_numbers(driver, tab, count):
+    """The line numbers (first nine characters) of the last `count` non-blank lines of a tab."""
+    return driver.execute("""
+        const b = window.veltaroTest.xterm(arguments[0]).buffer.active;
+        const lines = [];
+        for (let i = b.length - 1; i >= 0 && lines.length < arguments[1]; i -= 1) {
+          const t = b.getLine(i).translateToString(true);
+          if (t) lines.unshift(t.slice(0, 9));
+        }
+        return lines;""", tab, count)
