@@ -15,7 +15,7 @@ import sys
 import tempfile
 import time
 
-from window_support import (LINE, App, BurstPeer, Xvfb, idle_peer, last_numbers, median_line,
+from window_support import (LAST_NUMBERS, LINE, App, BurstPeer, Xvfb, idle_peer, median_line,
                             processes_of, pss_mb, write_burst_file)
 
 TABS = 10
@@ -72,12 +72,8 @@ def application(binary, display, burst_file):
         time.sleep(SETTLE_SECONDS)
         shown = pss_by_kind(app.home)
         peer.go.set()
-        last = [f"{BURST_BYTES // LINE - 1:09d}"]
-        deadline = time.monotonic() + 120
-        while last_numbers(app.driver, tabs[-1], 1) != last:
-            if time.monotonic() > deadline:
-                raise RuntimeError(f"the burst did not reach its last line {last}")
-            time.sleep(0.5)
+        app.driver.wait_until(f"return ({LAST_NUMBERS})(arguments[0], 1)[0] === arguments[1];",
+                              tabs[-1], f"{BURST_BYTES // LINE - 1:09d}", timeout=120, interval=0.5)
         time.sleep(SETTLE_SECONDS)
         return opened, shown, pss_by_kind(app.home)
     finally:

@@ -187,13 +187,18 @@ class BurstPeer:
         conn.close()
 
 
+# A page function: the line numbers (first nine characters) of the last `count` non-blank lines
+# of a tab's terminal.
+LAST_NUMBERS = """(tab, count) => {
+  const b = window.veltaroTest.xterm(tab).buffer.active;
+  const lines = [];
+  for (let i = b.length - 1; i >= 0 && lines.length < count; i -= 1) {
+    const t = b.getLine(i).translateToString(true);
+    if (t) lines.unshift(t.slice(0, 9));
+  }
+  return lines;
+}"""
+
+
 def last_numbers(driver, tab, count):
-    """The line numbers (first nine characters) of the last `count` non-blank lines of a tab."""
-    return driver.execute("""
-        const b = window.veltaroTest.xterm(arguments[0]).buffer.active;
-        const lines = [];
-        for (let i = b.length - 1; i >= 0 && lines.length < arguments[1]; i -= 1) {
-          const t = b.getLine(i).translateToString(true);
-          if (t) lines.unshift(t.slice(0, 9));
-        }
-        return lines;""", tab, count)
+    return driver.execute(f"return ({LAST_NUMBERS})(arguments[0], arguments[1]);", tab, count)

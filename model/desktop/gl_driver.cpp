@@ -17,9 +17,8 @@ void keep_gl_driver_out_of_this_process() {
   // display object that forwards the desktop's settings (fonts, hinting, theme, caret blink) to
   // the web process; this way it still does, and only its GL display fails.
   constexpr const char* kVendorFiles = "__EGL_VENDOR_LIBRARY_FILENAMES";
-  const gchar* user_value = g_getenv(kVendorFiles);
-  const std::optional<std::string> kept =
-      user_value ? std::optional<std::string>(user_value) : std::nullopt;
+  std::optional<std::string> kept;
+  if (const gchar* user_value = g_getenv(kVendorFiles)) kept = user_value;
   g_setenv(kVendorFiles, "/dev/null", TRUE);
   eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
   if (kept) {
